@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jxcli {
+
+// The process arguments after the program's name.
+std::vector<std::string> arguments_of(int argc, char** argv);
+
+// Why an argument cannot be used, for the one-line refusal: "argument 2 is empty",
+// "argument 3 is not valid UTF-8"; nothing when it can. `position` counts from 1.
+std::optional<std::string> argument_problem(const std::string& argument, std::size_t position);
+
+// The first problem among the arguments, skipping the positions in `allowed_empty`.
+std::optional<std::string> first_argument_problem(const std::vector<std::string>& arguments,
+                                                  const std::vector<std::size_t>& allowed_empty = {});
+
+// Prints "<program>: <why>\n" on the stream and ends the run with status 2.
+[[noreturn]] void refuse(std::FILE* stream, const char* program, const std::string& why);
+
+}  // namespace jxcli

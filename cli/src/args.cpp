@@ -1,0 +1,41 @@
+#include "jxcli/args.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "jx/utf8.h"
+
+namespace jxcli {
+
+std::vector<std::string> arguments_of(int argc, char** argv) {
+  if (argc <= 1) return {};
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+std::optional<std::string> argument_problem(const std::string& argument, std::size_t position) {
+  if (argument.empty()) return "argument " + std::to_string(position) + " is empty";
+  if (!jx::is_utf8(argument)) {
+    return "argument " + std::to_string(position) + " is not valid UTF-8";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> first_argument_problem(const std::vector<std::string>& arguments,
+                                                  const std::vector<std::size_t>& allowed_empty) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const bool may_be_empty =
+        std::find(allowed_empty.begin(), allowed_empty.end(), i) != allowed_empty.end();
+    if (may_be_empty && arguments[i].empty()) continue;
+    if (auto problem = argument_problem(arguments[i], i + 1)) return problem;
+  }
+  return std::nullopt;
+}
+
+void refuse(std::FILE* stream, const char* program, const std::string& why) {
+  std::fflush(stdout);
+  std::fprintf(stream, "%s: %s\n", program, why.c_str());
+  std::fflush(stream);
+  std::exit(2);
+}
+
+}  // namespace jxcli

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace jx {
+
+// The pseudo-random generator: 256 bits of state stepped by one fixed rule.
+struct Rng {
+  using Seed = std::array<std::uint8_t, 32>;
+
+  std::uint64_t counter = 0;  // incremented before every output; wraps
+  std::uint64_t x = 0;        // rotated on every step
+  std::uint64_t y = 0;        // rotated on every 64th step
+  std::uint64_t z = 0;        // rotated and fed with the output on every step
+
+  // The words from 32 seed bytes, read as four big-endian numbers w0..w3:
+  // counter = w3, x = w0, y = w1, z = w2.
+  explicit Rng(const Seed& seed);
+
+  // Seeded from the operating system's secure random source. Without one the process
+  // stops: the message goes to standard error and the exit status is 101.
+  static Rng from_os();
+
+  std::uint64_t get() { return step(counter, x, y, z); }
+
+  // One step on loose words, so that hot loops can keep the state in registers.
+  static inline std::uint64_t step(std::uint64_t& counter, std::uint64_t& x, std::uint64_t& y,
+                                   std::uint64_t& z) {
+    const std::uint64_t out = x ^ y ^ z;
+    ++counter;
+    const bool swap = (counter & 0x3ff) == 0;
+    const std::uint64_t old_x = x;
+    x = rotl(swap ? z : old_x, 11);
+    if ((counter & 0x3f) == 0) y = rotl(y, 13);
+    z = rotl(swap ? old_x : z, 17) + out;
+    return out;
+  }
+
+ private:
+  static constexpr std::uint64_t rotl(std::uint64_t v, unsigned r) {
+    return (v << r) | (v >> (64 - r));
+  }
+};
+
+// Fills the seed from getentropy, or from "/dev/random" where that fails; false when neither
+// can supply all 32 bytes, with errno telling why.
+bool fill_from_os(Rng::Seed& seed);
+
+}  // namespace jx

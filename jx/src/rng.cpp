@@ -1,0 +1,72 @@
+#include "jx/rng.h"
+
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "jx/io_error.h"
+
+namespace jx {
+namespace {
+
+std::uint64_t big_endian_word(const Rng::Seed& seed, std::size_t at) {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < 8; ++i) word = (word << 8) | seed[at + i];
+  return word;
+}
+
+bool fill_from_dev_random(Rng::Seed& seed) {
+  int fd;
+  do {
+    fd = ::open("/dev/random", O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  std::size_t filled = 0;
+  while (filled < seed.size()) {
+    ssize_t n = ::read(fd, seed.data() + filled, seed.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      int code = errno;
+      ::close(fd);
+      errno = code;
+      return false;
+    }
+    filled += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+Rng::Rng(const Seed& seed)
+    : counter(big_endian_word(seed, 24)),
+      x(big_endian_word(seed, 0)),
+      y(big_endian_word(seed, 8)),
+      z(big_endian_word(seed, 16)) {}
+
+bool fill_from_os(Rng::Seed& seed) {
+  if (::getentropy(seed.data(), seed.size()) == 0) return true;
+  return fill_from_dev_random(seed);
+}
+
+Rng Rng::from_os() {
+  Seed seed{};
+  if (!fill_from_os(seed)) {
+    const IoError error = IoError::os(errno);
+    std::fflush(stdout);
+    std::fprintf(stderr, "jx::Rng::new() Cannot seed the RNG in a secure manner.\n%s\n",
+                 error.detailed_form().c_str());
+    std::exit(101);
+  }
+  Rng rng(seed);
+  ::explicit_bzero(seed.data(), seed.size());
+  return rng;
+}
+
+}  // namespace jx
