@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+#include "jx/file.h"
+#include "jx/io_error.h"
+#include "jx/key.h"
+
+namespace jxcli {
+
+// The key for jxenc and jxdec: imported from the key file at `key_path`, or, when the path
+// is empty, made from a password typed twice. When neither works the designed message is
+// printed and the run ends with status 1.
+jx::Key obtain_key(const std::string& key_path);
+
+// The key of a file's contents: its bytes hashed as big-endian 32-bit words, a final group
+// of 1 to 3 bytes filled with zeros.
+jx::Result<jx::Key> key_from_source(jx::File& source);
+
+}  // namespace jxcli

@@ -1,0 +1,67 @@
+#include "jxcli/key_source.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "jx/fast_hash.h"
+#include "jx/jx.h"
+
+namespace jxcli {
+namespace {
+
+[[noreturn]] void cannot_import() {
+  std::fputs("Cannot import key file, parsing error\n", stdout);
+  std::exit(1);
+}
+
+}  // namespace
+
+jx::Key obtain_key(const std::string& key_path) {
+  if (!key_path.empty()) {
+    jx::Key key;
+    // A table that is not a permutation drops input bytes: its streams could never be read.
+    if (!key.import_from(key_path) || !key.is_permutation()) cannot_import();
+    return key;
+  }
+  jx::PasswordOutcome entered = jx::get_password();
+  if (!entered.password) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", entered.failure.c_str());
+    std::exit(1);
+  }
+  return jx::Key::new_from_string(std::move(*entered.password));
+}
+
+jx::Result<jx::Key> key_from_source(jx::File& source) {
+  jx::FastHash hash(jx::Key::kSeedSize);
+  std::vector<std::uint8_t> chunk(1 << 16);
+  std::size_t pending = 0;  // bytes of an unfinished word at the start of the chunk
+  for (;;) {
+    auto read = source.read_some(std::span(chunk).subspan(pending));
+    if (!read) {
+      jx::wipe(chunk);
+      return read.error();
+    }
+    const std::size_t available = pending + read.value();
+    const bool at_end = read.value() == 0;
+    std::size_t at = 0;
+    for (; at + 4 <= available; at += 4) {
+      hash.digest(static_cast<std::uint32_t>(chunk[at]) << 24 | chunk[at + 1] << 16 |
+                  chunk[at + 2] << 8 | chunk[at + 3]);
+    }
+    pending = available - at;
+    std::copy(chunk.begin() + static_cast<std::ptrdiff_t>(at),
+              chunk.begin() + static_cast<std::ptrdiff_t>(available), chunk.begin());
+    if (at_end) break;
+  }
+  if (pending > 0) {
+    std::uint32_t word = 0;
+    for (std::size_t i = 0; i < 4; ++i) word = word << 8 | (i < pending ? chunk[i] : 0u);
+    hash.digest(word);
+  }
+  jx::wipe(chunk);
+  return jx::Key::new_from_seed(hash.get());
+}
+
+}  // namespace jxcli

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "jx/context.h"
+#include "jx/io_error.h"
+#include "jx/key.h"
+#include "jx/rng.h"
+
+namespace jx {
+
+// What get_password gives: the password, or the failure text when the entries differed.
+struct PasswordOutcome {
+  std::optional<std::string> password;  // NFKC form of the entry typed twice
+  std::string failure;                  // "Passwords do not match\n" when they differed
+  PasswordOutcome() = default;
+  PasswordOutcome(PasswordOutcome&&) = default;
+  PasswordOutcome& operator=(PasswordOutcome&&) = default;
+  ~PasswordOutcome();  // the password is wiped
+};
+
+// Asks twice for a password on standard input ("Enter your password:" on standard output),
+// with echo off on a terminal. A reading error ends the run with a message on standard error
+// and status 1, the terminal restored.
+PasswordOutcome get_password();
+
+}  // namespace jx

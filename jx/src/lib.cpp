@@ -1,0 +1,276 @@
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+#include <unicode/bytestream.h>
+#include <unicode/normalizer2.h>
+#include <unicode/stringpiece.h>
+#include <unicode/utypes.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "jx/jx.h"
+#include "jx/utf8.h"
+
+namespace jx {
+namespace {
+
+constexpr std::string_view kPrompt = "Enter your password:";
+constexpr std::string_view kMismatch = "Passwords do not match\n";
+// Large enough that the buffers never live inside the string object, where a move would
+// leave a copy of the bytes behind.
+constexpr std::size_t kFirstCapacity = 64;
+constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
+constexpr std::size_t kHandledCount = std::size(kHandledSignals);
+
+// The signal handlers' view of the terminal while a password is typed: the attributes to
+// put back, the echo-free ones, and whether echo is meant to be off right now.
+termios g_kept_attributes;
+termios g_quiet_attributes;
+volatile sig_atomic_t g_echo_is_off = 0;
+
+// Wipes every byte the string's buffer can hold, not only those in use, then empties it.
+void wipe_all(std::string& text) {
+  text.resize(text.capacity());
+  wipe(text);
+  text.clear();
+}
+
+using Handler = void (*)(int);
+
+void set_disposition(int signal_number, Handler handler) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal_number, &action, nullptr);
+}
+
+void unblock(int signal_number) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// Puts the terminal back, then lets the signal end the process as it would have.
+void end_with_terminal_restored(int signal_number) {
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_kept_attributes);
+  set_disposition(signal_number, SIG_DFL);
+  ::raise(signal_number);
+  unblock(signal_number);
+}
+
+void stop_with_terminal_restored(int signal_number);
+
+// Turns echo off again when the process goes on after a stop.
+void quiet_again(int) {
+  const int saved_errno = errno;
+  if (g_echo_is_off) ::tcsetattr(STDIN_FILENO, TCSANOW, &g_quiet_attributes);
+  errno = saved_errno;
+}
+
+// Shows the terminal as it was while the process is stopped, and hides typing again after.
+void stop_with_terminal_restored(int signal_number) {
+  const int saved_errno = errno;
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_kept_attributes);
+  set_disposition(signal_number, SIG_DFL);
+  ::raise(signal_number);
+  unblock(signal_number);
+  set_disposition(signal_number, stop_with_terminal_restored);
+  quiet_again(signal_number);
+  errno = saved_errno;
+}
+
+// The handlers stay only while echo is off; signals the caller ignores stay ignored.
+class SignalGuard {
+ public:
+  SignalGuard() {
+    for (std::size_t i = 0; i < kHandledCount; ++i) {
+      const int number = kHandledSignals[i];
+      ::sigaction(number, nullptr, &previous_[i]);
+      if (previous_[i].sa_handler == SIG_IGN && number != SIGCONT) continue;
+      set_disposition(number, handler_for(number));
+    }
+  }
+  ~SignalGuard() {
+    for (std::size_t i = 0; i < kHandledCount; ++i) {
+      ::sigaction(kHandledSignals[i], &previous_[i], nullptr);
+    }
+  }
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  static Handler handler_for(int number) {
+    if (number == SIGTSTP) return stop_with_terminal_restored;
+    if (number == SIGCONT) return quiet_again;
+    return end_with_terminal_restored;
+  }
+
+  struct sigaction previous_[kHandledCount] {};
+};
+
+Status write_prompt() {
+  if (std::fwrite(kPrompt.data(), 1, kPrompt.size(), stdout) != kPrompt.size()) {
+    return IoError::os(errno);
+  }
+  if (std::fflush(stdout) != 0) return IoError::os(errno);
+  return Done{};
+}
+
+// Adds one byte, moving to a larger buffer by hand so no released buffer keeps the bytes.
+void append_byte(std::string& line, char byte) {
+  if (line.size() == line.capacity()) {
+    std::string larger;
+    larger.reserve(2 * line.capacity());
+    larger.append(line);
+    wipe_all(line);
+    line.swap(larger);
+  }
+  line.push_back(byte);
+}
+
+// Reads standard input one byte at a time up to and including the first line feed, so the
+// next line stays unread for whoever reads next.
+Result<std::string> read_line() {
+  std::string line;
+  line.reserve(kFirstCapacity);
+  for (;;) {
+    char byte = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int code = errno;
+      wipe_all(line);
+      return IoError::os(code);
+    }
+    if (n == 0) break;
+    append_byte(line, byte);
+    if (byte == '\n') break;
+  }
+  return line;
+}
+
+Result<std::string> read_line_quietly() {
+  termios kept{};
+  if (::tcgetattr(STDIN_FILENO, &kept) != 0) return IoError::os(errno);
+  termios quiet = kept;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ECHONL;
+  g_kept_attributes = kept;
+  g_quiet_attributes = quiet;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+
+  SignalGuard guard;
+  g_echo_is_off = 1;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (::tcsetattr(STDIN_FILENO, TCSANOW, &quiet) != 0) {
+    const int code = errno;
+    g_echo_is_off = 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &kept);
+    return IoError::os(code);
+  }
+  Result<std::string> line = read_line();
+  g_echo_is_off = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (::tcsetattr(STDIN_FILENO, TCSANOW, &kept) != 0) {
+    const int code = errno;
+    if (line) wipe_all(line.value());
+    return IoError::os(code);
+  }
+  return line;
+}
+
+// Removes a final line feed and, only then, a carriage return before it.
+void strip_line_end(std::string& line) {
+  if (line.empty() || line.back() != '\n') return;
+  line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+Result<std::string> read_entry() {
+  if (Status prompted = write_prompt(); !prompted) return prompted.error();
+  Result<std::string> line = ::isatty(STDIN_FILENO) ? read_line_quietly() : read_line();
+  if (!line) return line;
+  if (!is_utf8(line.value())) {
+    wipe_all(line.value());
+    return IoError::simple(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
+  }
+  strip_line_end(line.value());
+  return line;
+}
+
+[[noreturn]] void end_run(const std::string& message) {
+  std::fprintf(stderr, "Cannot read password: %s\n", message.c_str());
+  std::exit(1);
+}
+
+// The entry, or the end of the run with the reason on standard error; `earlier` is wiped
+// before the run ends.
+std::string read_entry_or_end(std::string* earlier) {
+  Result<std::string> entry = read_entry();
+  if (entry) return std::move(entry.value());
+  if (earlier) wipe_all(*earlier);
+  end_run(entry.error().message_form());
+}
+
+// NFKC of a valid UTF-8 text, written straight into a buffer of ours so that no copy of
+// the password is left where it cannot be wiped.
+Result<std::string> nfkc(const std::string& text) {
+  if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    return IoError::simple(ErrorKind::InvalidInput, "password too long");
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* normalizer = icu::Normalizer2::getNFKCInstance(status);
+  if (U_FAILURE(status)) return IoError::custom(u_errorName(status));
+  const icu::StringPiece source(text.data(), static_cast<std::int32_t>(text.size()));
+  std::string result(text.size() + kFirstCapacity, '\0');
+  for (;;) {
+    icu::CheckedArrayByteSink sink(result.data(), static_cast<std::int32_t>(result.size()));
+    normalizer->normalizeUTF8(0, source, sink, nullptr, status);
+    if (U_FAILURE(status)) {
+      wipe_all(result);
+      return IoError::custom(u_errorName(status));
+    }
+    if (!sink.Overflowed()) {
+      result.resize(static_cast<std::size_t>(sink.NumberOfBytesWritten()));
+      return result;
+    }
+    std::string larger(static_cast<std::size_t>(sink.NumberOfBytesAppended()), '\0');
+    wipe_all(result);
+    result.swap(larger);
+  }
+}
+
+}  // namespace
+
+PasswordOutcome::~PasswordOutcome() {
+  if (password) wipe_all(*password);
+}
+
+PasswordOutcome get_password() {
+  std::string first = read_entry_or_end(nullptr);
+  std::string second = read_entry_or_end(&first);
+  PasswordOutcome outcome;
+  if (first != second) {
+    outcome.failure = kMismatch;
+  } else if (Result<std::string> normal = nfkc(second); normal) {
+    outcome.password = std::move(normal.value());
+  } else {
+    wipe_all(first);
+    wipe_all(second);
+    end_run(normal.error().message_form());
+  }
+  wipe_all(first);
+  wipe_all(second);
+  return outcome;
+}
+
+}  // namespace jx

@@ -1,0 +1,371 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#ifndef JX_BIN_DIR
+#error "JX_BIN_DIR names the directory of the built programs"
+#endif
+
+namespace jxtest {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string program(const std::string& name) { return std::string(JX_BIN_DIR) + "/" + name; }
+
+Scratch::Scratch() {
+  std::string pattern = (fs::temp_directory_path() / "jx-test-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+  ::chmod(path_.c_str(), 0777);  // tests may run a program as another user
+}
+
+Scratch::~Scratch() {
+  std::error_code ignored;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path_, ignored);
+}
+
+void Scratch::write(const std::string& name, const std::string& bytes) const {
+  std::ofstream out(at(name), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + at(name));
+}
+
+std::string Scratch::read(const std::string& name) const {
+  std::ifstream in(at(name), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + at(name));
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+bool Scratch::exists(const std::string& name) const {
+  struct stat info;
+  return ::lstat(at(name).c_str(), &info) == 0;
+}
+
+unsigned Scratch::mode(const std::string& name) const {
+  struct stat info;
+  if (::stat(at(name).c_str(), &info) != 0) return 0;
+  return info.st_mode & 0777;
+}
+
+std::vector<std::string> Scratch::entries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(path_)) {
+    std::string name = fs::relative(entry.path(), path_).string();
+    if (entry.is_directory() && !entry.is_symlink()) name += "/";
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+namespace {
+
+std::vector<char*> c_strings(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+[[noreturn]] void exec_program(const std::string& directory, const std::string& program_path,
+                               const std::vector<std::string>& arguments,
+                               const std::vector<std::string>& environment) {
+  if (::chdir(directory.c_str()) != 0) ::_exit(126);
+  std::vector<std::string> argv{program_path};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> envp;
+  for (char** e = environ; *e; ++e) envp.emplace_back(*e);
+  envp.insert(envp.end(), environment.begin(), environment.end());
+  auto argv_pointers = c_strings(argv);
+  auto envp_pointers = c_strings(envp);
+  ::execve(program_path.c_str(), argv_pointers.data(), envp_pointers.data());
+  ::_exit(127);
+}
+
+void reset_signals() {
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGTSTP, SIGCONT}) {
+    ::signal(s, SIG_DFL);
+  }
+}
+
+void set_status(Outcome& outcome, int wait_status) {
+  if (WIFEXITED(wait_status)) outcome.status = WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) outcome.signal = WTERMSIG(wait_status);
+}
+
+}  // namespace
+
+Outcome run(const std::string& directory, const std::string& program_path,
+            const std::vector<std::string>& arguments, const Launch& launch) {
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
+    throw std::runtime_error("pipe failed");
+  }
+  pid_t child = ::fork();
+  if (child == 0) {
+    reset_signals();
+    ::umask(022);
+    if (launch.input_is_null) {
+      int null = ::open("/dev/null", O_RDONLY);
+      ::dup2(null, 0);
+    } else {
+      ::dup2(in[0], 0);
+    }
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    if (launch.file_size_limit) {
+      rlimit limit{*launch.file_size_limit, *launch.file_size_limit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (launch.ignore_sigxfsz) ::signal(SIGXFSZ, SIG_IGN);
+    if (launch.user) {
+      ::setgroups(0, nullptr);
+      if (::setgid(*launch.user) != 0 || ::setuid(*launch.user) != 0) ::_exit(125);
+    }
+    exec_program(directory, program_path, arguments, launch.environment);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  Outcome outcome;
+  std::size_t written = 0;
+  int stdin_fd = in[1];
+  if (launch.input_is_null || launch.input.empty()) {
+    ::close(stdin_fd);
+    stdin_fd = -1;
+  }
+  int open_outputs = 2;
+  const auto deadline = Clock::now() + launch.timeout;
+  ::signal(SIGPIPE, SIG_IGN);
+  while (open_outputs > 0 || stdin_fd >= 0) {
+    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {stdin_fd, POLLOUT, 0}};
+    if (Clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      break;
+    }
+    if (::poll(fds, 3, 100) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[65536];
+      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        (i == 0 ? out[0] : err[0]) = -1;
+        --open_outputs;
+      }
+    }
+    if (stdin_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      ssize_t n = ::write(stdin_fd, launch.input.data() + written, launch.input.size() - written);
+      if (n > 0) written += static_cast<std::size_t>(n);
+      if (n < 0 || written == launch.input.size()) {
+        ::close(stdin_fd);
+        stdin_fd = -1;
+      }
+    }
+  }
+  for (int fd : {out[0], err[0], stdin_fd}) {
+    if (fd >= 0) ::close(fd);
+  }
+  int wait_status = 0;
+  ::waitpid(child, &wait_status, 0);
+  set_status(outcome, wait_status);
+  return outcome;
+}
+
+namespace {
+
+// Waits for the program and ends the same way: the same exit status, or the same signal.
+[[noreturn]] void pass_on_end_of(pid_t program) {
+  int wait_status = 0;
+  while (::waitpid(program, &wait_status, 0) < 0) {
+    if (errno != EINTR) ::_exit(125);
+  }
+  if (WIFSIGNALED(wait_status)) {
+    ::signal(WTERMSIG(wait_status), SIG_DFL);
+    ::raise(WTERMSIG(wait_status));
+  }
+  ::_exit(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 125);
+}
+
+// Makes the program's own process group the terminal's foreground group, then runs it.
+[[noreturn]] void exec_in_foreground(int slave, const std::string& directory,
+                                     const std::string& program_path,
+                                     const std::vector<std::string>& arguments) {
+  ::setpgid(0, 0);
+  ::signal(SIGTTOU, SIG_IGN);
+  ::tcsetpgrp(slave, ::getpid());
+  ::signal(SIGTTOU, SIG_DFL);
+  ::dup2(slave, 0);
+  ::dup2(slave, 1);
+  ::dup2(slave, 2);
+  if (slave > 2) ::close(slave);
+  exec_program(directory, program_path, arguments, {});
+}
+
+}  // namespace
+
+Terminal::Terminal(const std::string& directory, const std::string& program_path,
+                   const std::vector<std::string>& arguments) {
+  int slave = -1;
+  if (::openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) {
+    throw std::runtime_error("openpty failed");
+  }
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  child_ = ::fork();
+  if (child_ < 0) throw std::runtime_error("fork failed");
+  if (child_ == 0) {
+    // A session leader's own process group is orphaned, and the kernel discards job-control
+    // stops there, so the program runs one level below.
+    reset_signals();
+    ::close(master_);
+    ::close(report[0]);
+    ::setsid();
+    ::ioctl(slave, TIOCSCTTY, 0);
+    rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    pid_t program = ::fork();
+    if (program == 0) exec_in_foreground(slave, directory, program_path, arguments);
+    ::close(slave);
+    ssize_t ignored = ::write(report[1], &program, sizeof program);
+    (void)ignored;
+    ::close(report[1]);
+    pass_on_end_of(program);
+  }
+  ::close(slave);
+  ::close(report[1]);
+  ssize_t n = -1;
+  do {
+    n = ::read(report[0], &program_, sizeof program_);
+  } while (n < 0 && errno == EINTR);
+  ::close(report[0]);
+  ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+  if (n != static_cast<ssize_t>(sizeof program_) || program_ <= 0) {
+    ::waitpid(child_, nullptr, 0);
+    ::close(master_);
+    throw std::runtime_error("the program could not be started");
+  }
+}
+
+Terminal::~Terminal() {
+  if (child_ > 0) {
+    if (program_ > 0) ::kill(program_, SIGKILL);
+    ::kill(child_, SIGKILL);
+    ::waitpid(child_, nullptr, 0);
+  }
+  if (master_ >= 0) ::close(master_);
+}
+
+void Terminal::drain(std::chrono::milliseconds wait) {
+  pollfd fd{master_, POLLIN, 0};
+  if (::poll(&fd, 1, static_cast<int>(wait.count())) <= 0) return;
+  char buffer[4096];
+  ssize_t n = ::read(master_, buffer, sizeof buffer);
+  if (n > 0) output_.append(buffer, static_cast<std::size_t>(n));
+}
+
+bool Terminal::wait_for(const std::string& text, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (output_.find(text) == std::string::npos) {
+    if (Clock::now() > deadline) return false;
+    drain(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+bool Terminal::echo_is_on() const {
+  termios attributes{};
+  ::tcgetattr(master_, &attributes);
+  return (attributes.c_lflag & ECHO) != 0;
+}
+
+bool Terminal::wait_for_echo(bool on, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (echo_is_on() != on) {
+    if (Clock::now() > deadline) return false;
+    drain(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+void Terminal::type(const std::string& text) {
+  std::size_t written = 0;
+  while (written < text.size()) {
+    ssize_t n = ::write(master_, text.data() + written, text.size() - written);
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+void Terminal::send_signal(int signal_number) {
+  if (child_ > 0) ::kill(program_, signal_number);
+}
+
+bool Terminal::is_stopped() const {
+  std::ifstream stat("/proc/" + std::to_string(program_) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const std::size_t name_end = line.rfind(')');
+  return name_end != std::string::npos && name_end + 2 < line.size() &&
+         line[name_end + 2] == 'T';
+}
+
+bool Terminal::wait_for_stopped(bool stopped, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (is_stopped() != stopped) {
+    if (Clock::now() > deadline) return false;
+    drain(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+Outcome Terminal::finish(std::chrono::milliseconds timeout) {
+  Outcome outcome;
+  const auto deadline = Clock::now() + timeout;
+  int wait_status = 0;
+  for (;;) {
+    drain(std::chrono::milliseconds(20));
+    pid_t done = ::waitpid(child_, &wait_status, WNOHANG);
+    if (done == child_) break;
+    if (Clock::now() > deadline) {
+      ::kill(program_, SIGKILL);
+      ::waitpid(child_, &wait_status, 0);
+      break;
+    }
+  }
+  child_ = -1;
+  program_ = -1;
+  for (int i = 0; i < 50; ++i) drain(std::chrono::milliseconds(5));
+  set_status(outcome, wait_status);
+  outcome.out = output_;
+  return outcome;
+}
+
+}  // namespace jxtest

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jxtest {
+
+// Path of a built program of the suite.
+std::string program(const std::string& name);
+
+// A fresh directory that is removed with everything in it when the value goes out of scope.
+class Scratch {
+ public:
+  Scratch();
+  ~Scratch();
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string at(const std::string& name) const { return path_ + "/" + name; }
+
+  void write(const std::string& name, const std::string& bytes) const;
+  std::string read(const std::string& name) const;
+  bool exists(const std::string& name) const;
+  // File mode bits (0777 part) of an entry.
+  unsigned mode(const std::string& name) const;
+  // Every entry below the directory, as relative paths, sorted; directories end in "/".
+  std::vector<std::string> entries() const;
+
+ private:
+  std::string path_;
+};
+
+// How to start a program.
+struct Launch {
+  std::string input;                        // written to standard input, which then closes
+  bool input_is_null = false;               // standard input is /dev/null instead
+  std::optional<rlim_t> file_size_limit;    // RLIMIT_FSIZE in bytes
+  bool ignore_sigxfsz = false;
+  std::vector<std::string> environment;     // extra NAME=value entries
+  std::optional<uid_t> user;                // run as this user (and its group)
+  std::chrono::milliseconds timeout{60000};
+};
+
+// What a finished program left.
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status = -1;       // exit status, or -1 when ended by a signal
+  int signal = 0;        // the signal that ended it, or 0
+};
+
+// Runs a program with the arguments in the directory and waits for it to end.
+Outcome run(const std::string& directory, const std::string& program_path,
+            const std::vector<std::string>& arguments, const Launch& launch = {});
+
+// A program running on a pseudo-terminal that is its controlling terminal and its standard
+// input, output and error. The program runs in the terminal's foreground process group under
+// a small session leader that passes on its exit status, so that job-control stops reach it
+// as they would under a shell.
+class Terminal {
+ public:
+  Terminal(const std::string& directory, const std::string& program_path,
+           const std::vector<std::string>& arguments);
+  ~Terminal();
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  // Waits until the text has appeared in the output; false on timeout.
+  bool wait_for(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Waits until the terminal's echo flag has the wanted state; false on timeout.
+  bool wait_for_echo(bool on, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool echo_is_on() const;
+  // Waits until the program is stopped (or running again, for false); false on timeout.
+  bool wait_for_stopped(bool stopped, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  void type(const std::string& text);
+  void send_signal(int signal_number);
+  // Waits for the program to end and reads what is left of its output.
+  Outcome finish(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  const std::string& output() const { return output_; }
+
+ private:
+  void drain(std::chrono::milliseconds wait);
+
+  bool is_stopped() const;
+
+  int master_ = -1;
+  pid_t child_ = -1;    // the session leader
+  pid_t program_ = -1;  // the program, a child of the session leader
+  std::string output_;
+};
+
+}  // namespace jxtest
