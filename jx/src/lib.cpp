@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +27,8 @@ constexpr std::string_view kMismatch = "Passwords do not match\n";
 // Large enough that the buffers never live inside the string object, where a move would
 // leave a copy of the bytes behind.
 constexpr std::size_t kFirstCapacity = 64;
+// Far beyond any password, and a bound on what endless input without a line feed can cost.
+constexpr std::size_t kLongestEntry = 65536;
 constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
 constexpr std::size_t kHandledCount = std::size(kHandledSignals);
 
@@ -66,8 +68,6 @@ void end_with_terminal_restored(int signal_number) {
   ::raise(signal_number);
   unblock(signal_number);
 }
-
-void stop_with_terminal_restored(int signal_number);
 
 // Turns echo off again when the process goes on after a stop.
 void quiet_again(int) {
@@ -152,6 +152,11 @@ Result<std::string> read_line() {
       return IoError::os(code);
     }
     if (n == 0) break;
+    if (byte != '\n' && line.size() == kLongestEntry) {
+      wipe_all(line);
+      return IoError::simple(ErrorKind::InvalidData,
+                             "entry longer than " + std::to_string(kLongestEntry) + " bytes");
+    }
     append_byte(line, byte);
     if (byte == '\n') break;
   }
@@ -224,9 +229,6 @@ std::string read_entry_or_end(std::string* earlier) {
 // NFKC of a valid UTF-8 text, written straight into a buffer of ours so that no copy of
 // the password is left where it cannot be wiped.
 Result<std::string> nfkc(const std::string& text) {
-  if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    return IoError::simple(ErrorKind::InvalidInput, "password too long");
-  }
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* normalizer = icu::Normalizer2::getNFKCInstance(status);
   if (U_FAILURE(status)) return IoError::custom(u_errorName(status));
