@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "jx/file.h"
+#include "jx/io_error.h"
+
+namespace jx {
+
+// Collects output and writes it to a file in large chunks, each chunk completely. What
+// passed through the buffer is wiped when the writer ends.
+class ChunkWriter {
+ public:
+  ChunkWriter(File& file, std::size_t capacity);
+  ~ChunkWriter();
+  ChunkWriter(const ChunkWriter&) = delete;
+  ChunkWriter& operator=(const ChunkWriter&) = delete;
+
+  // Room for `size` bytes (at most the capacity) at the end of the pending output, writing
+  // the pending output first when it lacks the room; `advance` then takes them in.
+  Result<std::uint8_t*> reserve(std::size_t size);
+  void advance(std::size_t size) { pending_ += size; }
+  Status append(std::span<const std::uint8_t> bytes);
+  // Writes all pending output. A write that accepts nothing is "failed to write whole buffer"
+  // and leaves stalled() true.
+  Status flush();
+
+  std::uint64_t written() const { return written_; }  // bytes the file has accepted
+  bool stalled() const { return stalled_; }
+
+ private:
+  File& file_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t capacity_;
+  std::size_t pending_ = 0;
+  std::size_t touched_ = 0;  // how far the buffer has held data
+  std::uint64_t written_ = 0;
+  bool stalled_ = false;
+};
+
+}  // namespace jx

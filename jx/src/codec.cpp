@@ -1,0 +1,272 @@
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "block_plan.h"
+#include "chunk_reader.h"
+#include "chunk_writer.h"
+#include "jx/context.h"
+#include "jx/output_file.h"
+
+namespace jx {
+namespace {
+
+constexpr std::size_t kChunkSize = 256 * 1024;
+constexpr std::uint8_t kVersion = 1;
+
+void put_big_endian_64(std::uint64_t word, std::uint8_t* out) {
+  for (int i = 7; i >= 0; --i) {
+    out[i] = static_cast<std::uint8_t>(word);
+    word >>= 8;
+  }
+}
+
+std::uint64_t big_endian_64(const std::uint8_t* bytes) {
+  std::uint64_t word = 0;
+  for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
+  return word;
+}
+
+IoError malformed(std::string why) {
+  return IoError::custom(ErrorKind::InvalidData, std::move(why));
+}
+
+// Storage for the block at hand, reused from block to block.
+struct BlockWork {
+  BlockPlan plan;
+  std::array<std::uint8_t, 256> block;  // input bytes and filler, or decrypted bytes
+  std::array<std::uint8_t, 256> out;    // the gathered and XORed block before expansion
+
+  ~BlockWork() {
+    wipe(block.data(), block.size());
+    wipe(out.data(), out.size());
+  }
+};
+
+std::size_t block_size(const Options& options) {
+  return options.inflate ? 1024 : 256;
+}
+
+// The stream's key words: each derived from the first, rewritten with the modifiers.
+void rewrite_key_words(Context& context) {
+  Key& key = context.key;
+  key.a ^= context.mod_a;
+  key.b = key.a ^ context.mod_b;
+  key.c = key.a ^ context.mod_c;
+  key.s = key.a ^ context.mod_s;
+}
+
+void fill_with_filler(Rng& rng, std::array<std::uint8_t, 256>& block, std::size_t from) {
+  std::uint64_t counter = rng.counter, x = rng.x, y = rng.y, z = rng.z;
+  for (std::size_t p = from; p < block.size(); ++p) {
+    block[p] = static_cast<std::uint8_t>(Rng::step(counter, x, y, z));
+  }
+  rng.counter = counter;
+  rng.x = x;
+  rng.y = y;
+  rng.z = z;
+}
+
+Status write_header(const Context& context, ChunkWriter& writer) {
+  std::array<std::uint8_t, Context::kHeaderSize> header{'J', 'X', 'D', kVersion,
+                                                        context.options.bits()};
+  put_big_endian_64(context.mod_a, &header[5]);
+  put_big_endian_64(context.mod_b, &header[13]);
+  put_big_endian_64(context.mod_c, &header[21]);
+  put_big_endian_64(context.mod_s, &header[29]);
+  return writer.append(header);
+}
+
+// Encrypts the next block of input into the writer; returns the count of input bytes it
+// took, 0 once the input has ended.
+Result<std::size_t> encode_block(Context& context, ChunkReader& reader, ChunkWriter& writer,
+                                 BlockWork& work, std::uint64_t number) {
+  const BlockPlan& plan = work.plan;
+  plan_block(context.key, context.options.partial, number, work.plan);
+  auto available = reader.fill(plan.length);
+  if (!available) return available.error();
+  const std::size_t taken = std::min(available.value(), plan.length);
+  if (taken == 0) return taken;
+
+  const std::uint8_t* source = reader.data();
+  if (taken < 256) {
+    std::memcpy(work.block.data(), source, taken);
+    fill_with_filler(context.rng, work.block, taken);
+    source = work.block.data();
+  }
+  const std::size_t size = block_size(context.options);
+  auto room = writer.reserve(size);
+  if (!room) return room.error();
+  std::uint8_t* gathered = context.options.inflate ? work.out.data() : room.value();
+  for (std::size_t p = 0; p < 256; ++p) {
+    gathered[p] = static_cast<std::uint8_t>(source[plan.order[p]] ^ plan.pad[p]);
+  }
+  if (context.options.inflate) context.inflate_4x(gathered, room.value());
+  writer.advance(size);
+  reader.consume(taken);
+  return taken;
+}
+
+// A write that accepted nothing, named after the part of the stream where it stalled.
+IoError name_stalled_write(IoError error, const ChunkWriter& writer, std::uint64_t footer_at,
+                           bool inflate) {
+  if (!writer.stalled() || writer.written() < Context::kHeaderSize) return error;
+  if (writer.written() >= footer_at) return IoError::custom("Cannot write footer");
+  return IoError::custom(inflate ? "Cannot write a complete (expanded) block"
+                                 : "Cannot write a complete (regular) block");
+}
+
+Status encode_all(Context& context, ChunkReader& reader, ChunkWriter& writer,
+                  std::uint64_t& footer_at) {
+  if (auto written = write_header(context, writer); !written) return written;
+  BlockWork work;
+  std::uint64_t total = 0;
+  std::uint64_t blocks = 0;
+  for (;; ++blocks) {
+    auto taken = encode_block(context, reader, writer, work, blocks);
+    if (!taken) return taken.error();
+    if (taken.value() == 0) break;
+    total += taken.value();
+  }
+  footer_at = Context::kHeaderSize + blocks * block_size(context.options);
+  std::uint8_t footer[Context::kFooterSize];
+  put_big_endian_64(total, footer);
+  if (auto written = writer.append(footer); !written) return written;
+  return writer.flush();
+}
+
+// Reads and checks the header, and takes the stream's modifiers and options from it.
+Status read_header(Context& context, ChunkReader& reader) {
+  auto available = reader.fill(Context::kHeaderSize);
+  if (!available) return available.error();
+  const std::uint8_t* header = reader.data();
+  if (available.value() < 3 || std::memcmp(header, "JXD", 3) != 0) {
+    return malformed("not a stream file");
+  }
+  if (available.value() < Context::kHeaderSize)
+    return malformed("stream is truncated or corrupted");
+  if (header[3] != kVersion) {
+    return malformed("unsupported stream version " + std::to_string(header[3]));
+  }
+  if ((header[4] & ~3) != 0)
+    return malformed("unknown stream options " + std::to_string(header[4]));
+  context.options.set_bits(header[4]);
+  context.mod_a = big_endian_64(&header[5]);
+  context.mod_b = big_endian_64(&header[13]);
+  context.mod_c = big_endian_64(&header[21]);
+  context.mod_s = big_endian_64(&header[29]);
+  reader.consume(Context::kHeaderSize);
+  return Done{};
+}
+
+std::size_t code_of(std::uint8_t high, std::uint8_t low) {
+  return static_cast<std::size_t>(high) << 8 | low;
+}
+
+// Undoes both expansion passes: each pair of codes gives back one first-pass code.
+void contract(const Context& context, const std::uint8_t* expanded, std::uint8_t* gathered) {
+  for (std::size_t p = 0; p < 256; ++p) {
+    const std::uint8_t* codes = expanded + 4 * p;
+    const std::uint8_t high = context.col_inverse[code_of(codes[0], codes[1])];
+    const std::uint8_t low = context.col_inverse[code_of(codes[2], codes[3])];
+    gathered[p] = context.row_inverse[code_of(high, low)];
+  }
+}
+
+void decode_block(const Context& context, const std::uint8_t* stored, BlockWork& work,
+                  std::uint64_t number) {
+  plan_block(context.key, context.options.partial, number, work.plan);
+  const std::uint8_t* gathered = stored;
+  if (context.options.inflate) {
+    contract(context, stored, work.out.data());
+    gathered = work.out.data();
+  }
+  for (std::size_t p = 0; p < 256; ++p) {
+    work.block[work.plan.order[p]] = static_cast<std::uint8_t>(gathered[p] ^ work.plan.pad[p]);
+  }
+}
+
+// Decrypts the blocks that follow the header. A block's input bytes are known only once the
+// next block or the footer is there, so the last block decoded waits in `work`.
+Status decode_blocks(Context& context, ChunkReader& reader, ChunkWriter& writer) {
+  const std::size_t size = block_size(context.options);
+  BlockWork work;
+  std::uint64_t blocks = 0;
+  std::uint64_t before_last = 0;  // input bytes of the blocks before the one waiting
+  std::uint64_t through_last = 0;
+  std::size_t waiting = 0;
+  for (;;) {
+    auto available = reader.fill(size + Context::kFooterSize);
+    if (!available) return available.error();
+    if (available.value() < size + Context::kFooterSize) break;
+    if (auto written = writer.append({work.block.data(), waiting}); !written) return written;
+    decode_block(context, reader.data(), work, blocks);
+    reader.consume(size);
+    ++blocks;
+    waiting = work.plan.length;
+    before_last = through_last;
+    through_last += waiting;
+  }
+  if (reader.available() != Context::kFooterSize)
+    return malformed("stream is truncated or corrupted");
+  const std::uint64_t total = big_endian_64(reader.data());
+  const bool agrees = blocks == 0 ? total == 0 : before_last < total && total <= through_last;
+  if (!agrees) return malformed("stream is truncated or corrupted");
+  const auto last = static_cast<std::size_t>(total - before_last);
+  if (auto written = writer.append({work.block.data(), last}); !written) return written;
+  return writer.flush();
+}
+
+}  // namespace
+
+Status Context::encode_stream(File& input, File& output) {
+  mod_a = rng.get();
+  mod_b = rng.get();
+  mod_c = rng.get();
+  mod_s = rng.get();
+  rewrite_key_words(*this);
+  ChunkReader reader(input, kChunkSize);
+  ChunkWriter writer(output, kChunkSize);
+  std::uint64_t footer_at = std::numeric_limits<std::uint64_t>::max();
+  Status encoded = encode_all(*this, reader, writer, footer_at);
+  if (!encoded) return name_stalled_write(encoded.error(), writer, footer_at, options.inflate);
+  return Done{};
+}
+
+Status Context::decode_stream(File& input, File& output) {
+  if (!key.is_permutation()) {
+    return IoError::custom(ErrorKind::InvalidInput, "the key is not a permutation");
+  }
+  ChunkReader reader(input, kChunkSize);
+  if (auto header = read_header(*this, reader); !header) return header;
+  rewrite_key_words(*this);
+  ChunkWriter writer(output, kChunkSize);
+  return decode_blocks(*this, reader, writer);
+}
+
+Status Context::encode_file(const std::string& input, const std::string& output, bool force) {
+  auto source = File::open_read(input);
+  if (!source) return source.error();
+  if (!force && path_exists(output)) return IoError::os(EEXIST);
+  auto target = OutputFile::create(output, 0666, false);
+  if (!target) return target.error();
+  if (auto encoded = encode_stream(source.value(), target.value().file()); !encoded) {
+    return encoded;
+  }
+  return target.value().commit(force, false);
+}
+
+Status Context::decode_file(const std::string& input, const std::string& output, bool force) {
+  auto source = File::open_read(input);
+  if (!source) return source.error();
+  if (!force && path_exists(output)) return IoError::os(EEXIST);
+  auto target = OutputFile::create(output, 0600, true);
+  if (!target) return target.error();
+  if (auto decoded = decode_stream(source.value(), target.value().file()); !decoded) {
+    return decoded;
+  }
+  return target.value().commit(force, false);
+}
+
+}  // namespace jx
