@@ -38,4 +38,10 @@ void refuse(std::FILE* stream, const char* program, const std::string& why) {
   std::exit(2);
 }
 
+int finish(const char* program, int status) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  std::fprintf(stderr, "%s: cannot write standard output\n", program);
+  return status == 0 ? 1 : status;
+}
+
 }  // namespace jxcli

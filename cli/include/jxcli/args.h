@@ -21,4 +21,8 @@ std::optional<std::string> first_argument_problem(const std::vector<std::string>
 // Prints "<program>: <why>\n" on the stream and ends the run with status 2.
 [[noreturn]] void refuse(std::FILE* stream, const char* program, const std::string& why);
 
+// The run's exit status once standard output is flushed: a report or message that could not
+// be written turns a success into status 1, with a line on standard error.
+int finish(const char* program, int status);
+
 }  // namespace jxcli
