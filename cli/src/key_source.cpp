@@ -15,6 +15,11 @@ namespace {
   std::exit(1);
 }
 
+std::uint32_t big_endian_32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+         static_cast<std::uint32_t>(bytes[2]) << 8 | static_cast<std::uint32_t>(bytes[3]);
+}
+
 }  // namespace
 
 jx::Key obtain_key(const std::string& key_path) {
@@ -47,8 +52,7 @@ jx::Result<jx::Key> key_from_source(jx::File& source) {
     const bool at_end = read.value() == 0;
     std::size_t at = 0;
     for (; at + 4 <= available; at += 4) {
-      hash.digest(static_cast<std::uint32_t>(chunk[at]) << 24 | chunk[at + 1] << 16 |
-                  chunk[at + 2] << 8 | chunk[at + 3]);
+      hash.digest(big_endian_32(&chunk[at]));
     }
     pending = available - at;
     std::copy(chunk.begin() + static_cast<std::ptrdiff_t>(at),
@@ -56,9 +60,8 @@ jx::Result<jx::Key> key_from_source(jx::File& source) {
     if (at_end) break;
   }
   if (pending > 0) {
-    std::uint32_t word = 0;
-    for (std::size_t i = 0; i < 4; ++i) word = word << 8 | (i < pending ? chunk[i] : 0u);
-    hash.digest(word);
+    std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(pending), chunk.begin() + 4, 0);
+    hash.digest(big_endian_32(chunk.data()));
   }
   jx::wipe(chunk);
   return jx::Key::new_from_seed(hash.get());

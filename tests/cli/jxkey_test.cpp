@@ -19,7 +19,7 @@ Outcome jxkey(const Scratch& dir, const std::vector<std::string>& arguments, Lau
 
 bool table_is_permutation(const std::string& key_file) {
   std::vector<bool> seen(256, false);
-  for (unsigned char entry : key_file.substr(4, 256)) seen[entry] = true;
+  for (char entry : key_file.substr(4, 256)) seen[static_cast<unsigned char>(entry)] = true;
   return std::find(seen.begin(), seen.end(), false) == seen.end();
 }
 

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Measures the programs beside standard tools on the same files, in one run.
+# Usage: bench/run.sh [build-directory]   (default: build/release, built when missing)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=${1:-$root/build/release}
+if [[ ! -x "$bin/jxenc" ]]; then
+  cmake -S "$root" -B "$bin" -DCMAKE_BUILD_TYPE=Release -DJX_TESTS=OFF >/dev/null
+  cmake --build "$bin" -j2 >/dev/null
+fi
+for tool in openssl /usr/bin/time sha256sum; do
+  command -v "$tool" >/dev/null || { echo "bench needs $tool (apt-get install openssl time)"; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/jx-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mib=$((1024 * 1024))
+
+# Best of three runs: prints "seconds peak-kilobytes" of the fastest.
+measure() {
+  local best="" line
+  for _ in 1 2 3; do
+    /usr/bin/time -f "%e %M" -o time.out "$@" >/dev/null 2>&1 </dev/null || {
+      echo "failed: $*" >&2
+      exit 1
+    }
+    line=$(tail -1 time.out)
+    if [[ -z "$best" ]] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
+      best=$line
+    fi
+  done
+  echo "$best"
+}
+
+rate() { awk -v bytes="$1" -v s="$2" 'BEGIN { if (s < 0.005) s = 0.005; printf "%8.1f", bytes / s / 1e6 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a < 0.005) a = 0.005; if (b < 0.005) b = 0.005; printf "%5.2f", b / a }'; }
+
+row() {  # label bytes seconds peak reference-seconds
+  printf "%-34s %s MB/s  %7.2f s  %7d KiB peak  x%s of %s\n" "$1" "$(rate "$2" "$3")" "$3" "$4" \
+    "$(ratio "$3" "$5")" "$6"
+}
+
+"$bin/jxkey" -r key >/dev/null
+head -c $((256 * mib)) /dev/urandom >big
+size=$((256 * mib))
+aes_key=$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n')
+aes_iv=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n')
+
+echo "== 256 MiB file (input bytes per second; ratio = reference time / this time)"
+read -r cp_s cp_kb < <(measure cp big big.copy)
+read -r ossl_enc_s ossl_kb < <(measure openssl enc -aes-256-ctr -K "$aes_key" -iv "$aes_iv" -in big -out big.aes)
+read -r ossl_dec_s _ < <(measure openssl enc -d -aes-256-ctr -K "$aes_key" -iv "$aes_iv" -in big.aes -out big.plain)
+row "cp" $size "$cp_s" "$cp_kb" "$cp_s" "cp"
+row "openssl enc -aes-256-ctr" $size "$ossl_enc_s" "$ossl_kb" "$ossl_enc_s" "openssl enc"
+row "openssl enc -d -aes-256-ctr" $size "$ossl_dec_s" "$ossl_kb" "$ossl_dec_s" "openssl dec"
+for flags in "" "-p" "-i" "-pi"; do
+  read -r enc_s enc_kb < <(measure "$bin/jxenc" -F $flags -k key.jxk big)
+  mv big.jxd stream.jxd
+  read -r dec_s dec_kb < <(measure "$bin/jxdec" -F -k key.jxk stream.jxd)
+  cmp -s big stream || { echo "round trip failed for '$flags'"; exit 1; }
+  row "jxenc ${flags:-(no options)}" $size "$enc_s" "$enc_kb" "$ossl_enc_s" "openssl enc"
+  row "jxdec ${flags:-(no options)}" $size "$dec_s" "$dec_kb" "$ossl_dec_s" "openssl dec"
+  rm -f stream stream.jxd
+done
+
+echo
+echo "== memory with a 1 GiB file (peak must not grow with the size)"
+head -c $((1024 * mib)) /dev/zero >huge
+read -r huge_enc_s huge_enc_kb < <(/usr/bin/time -f "%e %M" -o time.out "$bin/jxenc" -F -k key.jxk huge >/dev/null; tail -1 time.out)
+mv huge.jxd hstream.jxd
+read -r huge_dec_s huge_dec_kb < <(/usr/bin/time -f "%e %M" -o time.out "$bin/jxdec" -F -k key.jxk hstream.jxd >/dev/null; tail -1 time.out)
+read -r huge_key_s huge_key_kb < <(/usr/bin/time -f "%e %M" -o time.out "$bin/jxkey" -f huge hk >/dev/null; tail -1 time.out)
+printf "%-34s %7d KiB peak (256 MiB: %d KiB)\n" "jxenc 1 GiB" "$huge_enc_kb" "$enc_kb"
+printf "%-34s %7d KiB peak (256 MiB: %d KiB)\n" "jxdec 1 GiB" "$huge_dec_kb" "$dec_kb"
+printf "%-34s %7d KiB peak, %s MB/s\n" "jxkey -f 1 GiB" "$huge_key_kb" "$(rate $((1024 * mib)) "$huge_key_s")"
+rm -f huge hstream.jxd hstream hk.jxk
+
+echo
+echo "== key from a 16 MiB file"
+head -c $((16 * mib)) big >src16
+read -r sha_s sha_kb < <(measure sha256sum src16)
+read -r keyf_s keyf_kb < <(measure "$bin/jxkey" -f src16 fk)
+row "sha256sum" $((16 * mib)) "$sha_s" "$sha_kb" "$sha_s" "sha256sum"
+row "jxkey -f" $((16 * mib)) "$keyf_s" "$keyf_kb" "$sha_s" "sha256sum"
+read -r pw_s pw_kb < <(measure "$bin/jxkey" -i "correct horse battery staple" pk)
+read -r rnd_s rnd_kb < <(measure "$bin/jxkey" -r rk)
+printf "%-34s %7.2f s  %7d KiB peak\n" "jxkey -i (password key)" "$pw_s" "$pw_kb"
+printf "%-34s %7.2f s  %7d KiB peak\n" "jxkey -r (random key)" "$rnd_s" "$rnd_kb"
+
+echo
+echo "== 1000 files of 1 KiB"
+mkdir small
+for i in $(seq 1000); do head -c 1024 /dev/urandom >"small/f$i"; done
+files=(small/f*)
+/usr/bin/time -f "%e %M" -o time.out "$bin/jxenc" -k key.jxk "${files[@]}" >/dev/null
+read -r small_enc_s small_enc_kb < time.out
+streams=(small/*.jxd)
+rm -f "${files[@]}"
+/usr/bin/time -f "%e %M" -o time.out "$bin/jxdec" -k key.jxk "${streams[@]}" >/dev/null
+read -r small_dec_s small_dec_kb < time.out
+files_per_second() { awk -v s="$1" 'BEGIN { if (s < 0.005) s = 0.005; printf "%8.0f", 1000 / s }'; }
+printf "%-34s %s files/s  %7d KiB peak\n" "jxenc" "$(files_per_second "$small_enc_s")" "$small_enc_kb"
+printf "%-34s %s files/s  %7d KiB peak\n" "jxdec" "$(files_per_second "$small_dec_s")" "$small_dec_kb"

@@ -1,0 +1,54 @@
+// jxdec: decrypts every stream file NAME.jxd named on the command line back into NAME, with
+// the key of a key file or of a password typed twice.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jx/jx.h"
+#include "jxcli/args.h"
+#include "jxcli/codec_args.h"
+#include "jxcli/key_source.h"
+
+namespace {
+
+constexpr const char* kProgram = "jxdec";
+
+bool decode(const jx::Key& key, const jxcli::CodecCommand& command, const std::string& name) {
+  if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
+  if (!jxcli::ends_with_stream_suffix(name) || name.size() == 4) {
+    std::printf("Cannot decode %s: the name does not end in .jxd\n", name.c_str());
+    return false;
+  }
+  // Decoding draws nothing from the generator, so it needs no operating-system randomness.
+  auto context = std::make_unique<jx::Context>(key, jx::Rng(jx::Rng::Seed{}));
+  auto decoded = context->decode_file(name, name.substr(0, name.size() - 4), command.force);
+  if (!decoded) std::printf("%s\n", decoded.error().detailed_form().c_str());
+  return decoded.ok();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
+  if (arguments.empty()) {
+    std::fputs("  Usage: jxdec [-k keyfile] [-F] [-V] file.jxd ...\n", stdout);
+    return 2;
+  }
+  jxcli::CodecCommand command = jxcli::scan_codec_arguments(arguments, jxcli::Codec::Decoder);
+  if (command.key_path_missing) {
+    std::fflush(stdout);
+    std::fputs("Error parsing key path: no value provided\nUsage: jxdec -k path/to/key\n", stderr);
+    return 2;
+  }
+  if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
+    jxcli::refuse(stderr, kProgram, *problem);
+  }
+  if (command.files.empty()) command.verbose = false;
+  const jx::Key key = jxcli::obtain_key(command.key_path);
+  bool all_decoded = true;
+  for (const auto& name : command.files) all_decoded = decode(key, command, name) && all_decoded;
+  return jxcli::finish(kProgram, all_decoded ? 0 : 1);
+}

@@ -1,0 +1,51 @@
+// jxenc: encrypts every file named on the command line into NAME.jxd, with the key of a key
+// file or of a password typed twice.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jx/jx.h"
+#include "jxcli/args.h"
+#include "jxcli/codec_args.h"
+#include "jxcli/key_source.h"
+
+namespace {
+
+constexpr const char* kProgram = "jxenc";
+
+bool encode(const jx::Key& key, const jxcli::CodecCommand& command, const std::string& name) {
+  if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
+  auto context = std::make_unique<jx::Context>(key);
+  context->options.partial = command.partial;
+  context->options.inflate = command.inflate;
+  auto encoded = context->encode_file(name, name + ".jxd", command.force);
+  if (!encoded) std::printf("%s\n", encoded.error().detailed_form().c_str());
+  return encoded.ok();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
+  jxcli::CodecCommand command = jxcli::scan_codec_arguments(arguments, jxcli::Codec::Encoder);
+  for (const auto& notice : command.notices) std::fputs(notice.c_str(), stdout);
+  if (command.key_path_missing) {
+    std::fflush(stdout);
+    std::fputs("Error parsing key path: no value provided\nUsage: jxenc -k path/to/key\n", stderr);
+    return 2;
+  }
+  if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
+    jxcli::refuse(stderr, kProgram, *problem);
+  }
+  if (command.files.empty()) command.verbose = false;
+  if (command.inflate && command.verbose) {
+    std::fputs("  WARNING: inflate quadruples data size.\n\n", stdout);
+  }
+  const jx::Key key = jxcli::obtain_key(command.key_path);
+  bool all_encoded = true;
+  for (const auto& name : command.files) all_encoded = encode(key, command, name) && all_encoded;
+  return jxcli::finish(kProgram, all_encoded ? 0 : 1);
+}
