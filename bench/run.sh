@@ -4,10 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/release}
-if [[ ! -x "$bin/jxenc" ]]; then
+if [[ ! -f "$bin/CMakeCache.txt" ]]; then
   cmake -S "$root" -B "$bin" -DCMAKE_BUILD_TYPE=Release -DJX_TESTS=OFF >/dev/null
-  cmake --build "$bin" -j2 >/dev/null
 fi
+cmake --build "$bin" -j2 --target jxkey jxenc jxdec >/dev/null
 for tool in openssl /usr/bin/time sha256sum; do
   command -v "$tool" >/dev/null || { echo "bench needs $tool (apt-get install openssl time)"; exit 1; }
 done
