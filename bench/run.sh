@@ -17,15 +17,23 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 mib=$((1024 * 1024))
 
-# Best of three runs: prints "seconds peak-kilobytes" of the fastest.
+# Best of three runs of a command that writes `output` (a pattern, or "-" for none): prints
+# "seconds peak-kilobytes" of the fastest, timed to the millisecond. The output is removed
+# before each run, so that no run pays for replacing the previous one (on ext4 that alone
+# costs about 0.1 s per 256 MiB).
 measure() {
-  local best="" line
+  local output=$1 best="" line start end
+  shift
   for _ in 1 2 3; do
-    /usr/bin/time -f "%e %M" -o time.out "$@" >/dev/null 2>&1 </dev/null || {
+    # shellcheck disable=SC2086  # the pattern is expanded here
+    [[ "$output" == - ]] || rm -f $output
+    start=$EPOCHREALTIME
+    /usr/bin/time -f "%M" -o time.out "$@" >/dev/null 2>&1 </dev/null || {
       echo "failed: $*" >&2
       exit 1
     }
-    line=$(tail -1 time.out)
+    end=$EPOCHREALTIME
+    line="$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }') $(tail -1 time.out)"
     if [[ -z "$best" ]] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
       best=$line
     fi
@@ -37,7 +45,7 @@ rate() { awk -v bytes="$1" -v s="$2" 'BEGIN { if (s < 0.005) s = 0.005; printf "
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a < 0.005) a = 0.005; if (b < 0.005) b = 0.005; printf "%5.2f", b / a }'; }
 
 row() {  # label bytes seconds peak reference-seconds
-  printf "%-34s %s MB/s  %7.2f s  %7d KiB peak  x%s of %s\n" "$1" "$(rate "$2" "$3")" "$3" "$4" \
+  printf "%-34s %s MB/s  %7.3f s  %7d KiB peak  x%s of %s\n" "$1" "$(rate "$2" "$3")" "$3" "$4" \
     "$(ratio "$3" "$5")" "$6"
 }
 
@@ -48,16 +56,19 @@ aes_key=$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n')
 aes_iv=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n')
 
 echo "== 256 MiB file (input bytes per second; ratio = reference time / this time)"
-read -r cp_s cp_kb < <(measure cp big big.copy)
-read -r ossl_enc_s ossl_kb < <(measure openssl enc -aes-256-ctr -K "$aes_key" -iv "$aes_iv" -in big -out big.aes)
-read -r ossl_dec_s _ < <(measure openssl enc -d -aes-256-ctr -K "$aes_key" -iv "$aes_iv" -in big.aes -out big.plain)
+read -r cp_s cp_kb < <(measure big.copy cp big big.copy)
+read -r dd_s dd_kb < <(measure big.dd dd if=big of=big.dd bs=256K)
+read -r ossl_enc_s ossl_kb < <(measure big.aes openssl enc -aes-256-ctr -K "$aes_key" -iv "$aes_iv" -in big -out big.aes)
+read -r ossl_dec_s _ < <(measure big.plain openssl enc -d -aes-256-ctr -K "$aes_key" -iv "$aes_iv" -in big.aes -out big.plain)
+rm -f big.copy big.dd big.aes big.plain
 row "cp" $size "$cp_s" "$cp_kb" "$cp_s" "cp"
+row "dd bs=256K (the programs' I/O)" $size "$dd_s" "$dd_kb" "$ossl_enc_s" "openssl enc"
 row "openssl enc -aes-256-ctr" $size "$ossl_enc_s" "$ossl_kb" "$ossl_enc_s" "openssl enc"
 row "openssl enc -d -aes-256-ctr" $size "$ossl_dec_s" "$ossl_kb" "$ossl_dec_s" "openssl dec"
 for flags in "" "-p" "-i" "-pi"; do
-  read -r enc_s enc_kb < <(measure "$bin/jxenc" -F $flags -k key.jxk big)
+  read -r enc_s enc_kb < <(measure big.jxd "$bin/jxenc" -F $flags -k key.jxk big)
   mv big.jxd stream.jxd
-  read -r dec_s dec_kb < <(measure "$bin/jxdec" -F -k key.jxk stream.jxd)
+  read -r dec_s dec_kb < <(measure stream "$bin/jxdec" -F -k key.jxk stream.jxd)
   cmp -s big stream || { echo "round trip failed for '$flags'"; exit 1; }
   row "jxenc ${flags:-(no options)}" $size "$enc_s" "$enc_kb" "$ossl_enc_s" "openssl enc"
   row "jxdec ${flags:-(no options)}" $size "$dec_s" "$dec_kb" "$ossl_dec_s" "openssl dec"
@@ -79,26 +90,30 @@ rm -f huge hstream.jxd hstream hk.jxk
 echo
 echo "== key from a 16 MiB file"
 head -c $((16 * mib)) big >src16
-read -r sha_s sha_kb < <(measure sha256sum src16)
-read -r keyf_s keyf_kb < <(measure "$bin/jxkey" -f src16 fk)
+read -r sha_s sha_kb < <(measure - sha256sum src16)
+read -r keyf_s keyf_kb < <(measure fk.jxk "$bin/jxkey" -f src16 fk)
 row "sha256sum" $((16 * mib)) "$sha_s" "$sha_kb" "$sha_s" "sha256sum"
 row "jxkey -f" $((16 * mib)) "$keyf_s" "$keyf_kb" "$sha_s" "sha256sum"
-read -r pw_s pw_kb < <(measure "$bin/jxkey" -i "correct horse battery staple" pk)
-read -r rnd_s rnd_kb < <(measure "$bin/jxkey" -r rk)
-printf "%-34s %7.2f s  %7d KiB peak\n" "jxkey -i (password key)" "$pw_s" "$pw_kb"
-printf "%-34s %7.2f s  %7d KiB peak\n" "jxkey -r (random key)" "$rnd_s" "$rnd_kb"
+read -r pw_s pw_kb < <(measure pk.jxk "$bin/jxkey" -i "correct horse battery staple" pk)
+read -r rnd_s rnd_kb < <(measure rk.jxk "$bin/jxkey" -r rk)
+printf "%-34s %7.3f s  %7d KiB peak\n" "jxkey -i (password key)" "$pw_s" "$pw_kb"
+printf "%-34s %7.3f s  %7d KiB peak\n" "jxkey -r (random key)" "$rnd_s" "$rnd_kb"
 
 echo
 echo "== 1000 files of 1 KiB"
-mkdir small
-for i in $(seq 1000); do head -c 1024 /dev/urandom >"small/f$i"; done
-files=(small/f*)
-/usr/bin/time -f "%e %M" -o time.out "$bin/jxenc" -k key.jxk "${files[@]}" >/dev/null
-read -r small_enc_s small_enc_kb < time.out
-streams=(small/*.jxd)
-rm -f "${files[@]}"
-/usr/bin/time -f "%e %M" -o time.out "$bin/jxdec" -k key.jxk "${streams[@]}" >/dev/null
-read -r small_dec_s small_dec_kb < time.out
+mkdir small streams
+for i in $(seq 1000); do head -c 1024 /dev/urandom >"small/$i.bin"; done
+files=(small/*.bin)
+read -r small_enc_s small_enc_kb < <(measure 'small/*.jxd' "$bin/jxenc" -k key.jxk "${files[@]}")
+mv small/*.jxd streams/
+streams=(streams/*.jxd)
+read -r small_dec_s small_dec_kb < <(measure 'streams/*.bin' "$bin/jxdec" -k key.jxk "${streams[@]}")
 files_per_second() { awk -v s="$1" 'BEGIN { if (s < 0.005) s = 0.005; printf "%8.0f", 1000 / s }'; }
 printf "%-34s %s files/s  %7d KiB peak\n" "jxenc" "$(files_per_second "$small_enc_s")" "$small_enc_kb"
 printf "%-34s %s files/s  %7d KiB peak\n" "jxdec" "$(files_per_second "$small_dec_s")" "$small_dec_kb"
+
+echo
+echo "== codec stages in memory (bench/codec_bench; not built when the build lacks the target)"
+if cmake --build "$bin" --target codec_bench >/dev/null 2>&1 && [[ -x "$bin/codec_bench" ]]; then
+  "$bin/codec_bench"
+fi

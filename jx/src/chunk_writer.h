@@ -23,6 +23,8 @@ class ChunkWriter {
   // the pending output first when it lacks the room; `advance` then takes them in.
   Result<std::uint8_t*> reserve(std::size_t size);
   void advance(std::size_t size) { pending_ += size; }
+  // Drops the last `size` bytes taken in; they must not have been written out yet.
+  void take_back(std::size_t size) { pending_ -= size; }
   Status append(std::span<const std::uint8_t> bytes);
   // Writes all pending output. A write that accepts nothing is "failed to write whole buffer"
   // and leaves stalled() true.

@@ -35,8 +35,8 @@ IoError malformed(std::string why) {
 // Storage for the block at hand, reused from block to block.
 struct BlockWork {
   BlockPlan plan;
-  std::array<std::uint8_t, 256> block;  // input bytes and filler, or decrypted bytes
-  std::array<std::uint8_t, 256> out;    // the gathered and XORed block before expansion
+  std::array<std::uint8_t, 256> block;  // input bytes and filler of a block not full
+  std::array<std::uint8_t, 256> out;    // the scrambled block before expansion or after
 
   ~BlockWork() {
     wipe(block.data(), block.size());
@@ -58,14 +58,9 @@ void rewrite_key_words(Context& context) {
 }
 
 void fill_with_filler(Rng& rng, std::array<std::uint8_t, 256>& block, std::size_t from) {
-  std::uint64_t counter = rng.counter, x = rng.x, y = rng.y, z = rng.z;
-  for (std::size_t p = from; p < block.size(); ++p) {
-    block[p] = static_cast<std::uint8_t>(Rng::step(counter, x, y, z));
-  }
-  rng.counter = counter;
-  rng.x = x;
-  rng.y = y;
-  rng.z = z;
+  std::size_t p = from;
+  for_each_step(rng, block.size() - from,
+                [&](std::uint64_t out) { block[p++] = static_cast<std::uint8_t>(out); });
 }
 
 Status write_header(const Context& context, ChunkWriter& writer) {
@@ -98,11 +93,9 @@ Result<std::size_t> encode_block(Context& context, ChunkReader& reader, ChunkWri
   const std::size_t size = block_size(context.options);
   auto room = writer.reserve(size);
   if (!room) return room.error();
-  std::uint8_t* gathered = context.options.inflate ? work.out.data() : room.value();
-  for (std::size_t p = 0; p < 256; ++p) {
-    gathered[p] = static_cast<std::uint8_t>(source[plan.order[p]] ^ plan.pad[p]);
-  }
-  if (context.options.inflate) context.inflate_4x(gathered, room.value());
+  std::uint8_t* scrambled = context.options.inflate ? work.out.data() : room.value();
+  scramble(plan, context.key.k, source, scrambled);
+  if (context.options.inflate) context.inflate_4x(scrambled, room.value());
   writer.advance(size);
   reader.consume(taken);
   return taken;
@@ -117,6 +110,11 @@ IoError name_stalled_write(IoError error, const ChunkWriter& writer, std::uint64
                                  : "Cannot write a complete (regular) block");
 }
 
+// Tells the context's listener, every 4096 blocks, how many input bytes are consumed.
+void report_progress(const Context& context, std::uint64_t block, std::uint64_t consumed) {
+  if (context.on_progress && block % 4096 == 0) context.on_progress(consumed);
+}
+
 Status encode_all(Context& context, ChunkReader& reader, ChunkWriter& writer,
                   std::uint64_t& footer_at) {
   if (auto written = write_header(context, writer); !written) return written;
@@ -128,6 +126,7 @@ Status encode_all(Context& context, ChunkReader& reader, ChunkWriter& writer,
     if (!taken) return taken.error();
     if (taken.value() == 0) break;
     total += taken.value();
+    report_progress(context, blocks, total);
   }
   footer_at = Context::kHeaderSize + blocks * block_size(context.options);
   std::uint8_t footer[Context::kFooterSize];
@@ -160,61 +159,49 @@ Status read_header(Context& context, ChunkReader& reader) {
   return Done{};
 }
 
-std::size_t code_of(std::uint8_t high, std::uint8_t low) {
-  return static_cast<std::size_t>(high) << 8 | low;
-}
-
-// Undoes both expansion passes: each pair of codes gives back one first-pass code.
-void contract(const Context& context, const std::uint8_t* expanded, std::uint8_t* gathered) {
-  for (std::size_t p = 0; p < 256; ++p) {
-    const std::uint8_t* codes = expanded + 4 * p;
-    const std::uint8_t high = context.col_inverse[code_of(codes[0], codes[1])];
-    const std::uint8_t low = context.col_inverse[code_of(codes[2], codes[3])];
-    gathered[p] = context.row_inverse[code_of(high, low)];
-  }
-}
-
-void decode_block(const Context& context, const std::uint8_t* stored, BlockWork& work,
-                  std::uint64_t number) {
+// Decrypts one stored block into the 256 bytes at `out`, of which the first
+// work.plan.length are its input bytes unless it is the last.
+void decode_block(const Context& context, const ByteTable& position, const std::uint8_t* stored,
+                  std::uint8_t* out, BlockWork& work, std::uint64_t number) {
   plan_block(context.key, context.options.partial, number, work.plan);
-  const std::uint8_t* gathered = stored;
+  const std::uint8_t* scrambled = stored;
   if (context.options.inflate) {
-    contract(context, stored, work.out.data());
-    gathered = work.out.data();
+    contract(context, position, stored, work.out.data());
+    scrambled = work.out.data();
   }
-  for (std::size_t p = 0; p < 256; ++p) {
-    work.block[work.plan.order[p]] = static_cast<std::uint8_t>(gathered[p] ^ work.plan.pad[p]);
-  }
+  unscramble(work.plan, position, scrambled, out);
 }
 
-// Decrypts the blocks that follow the header. A block's input bytes are known only once the
-// next block or the footer is there, so the last block decoded waits in `work`.
-Status decode_blocks(Context& context, ChunkReader& reader, ChunkWriter& writer) {
+// Decrypts the blocks that follow the header. How many input bytes the last block holds is
+// known only from the footer, so each block goes out with its requested length and the
+// surplus of the last is taken back.
+Status decode_blocks(Context& context, const ByteTable& position, ChunkReader& reader,
+                     ChunkWriter& writer) {
   const std::size_t size = block_size(context.options);
   BlockWork work;
   std::uint64_t blocks = 0;
-  std::uint64_t before_last = 0;  // input bytes of the blocks before the one waiting
+  std::uint64_t before_last = 0;  // input bytes of the blocks before the last one decoded
   std::uint64_t through_last = 0;
-  std::size_t waiting = 0;
   for (;;) {
     auto available = reader.fill(size + Context::kFooterSize);
     if (!available) return available.error();
     if (available.value() < size + Context::kFooterSize) break;
-    if (auto written = writer.append({work.block.data(), waiting}); !written) return written;
-    decode_block(context, reader.data(), work, blocks);
+    auto room = writer.reserve(256);
+    if (!room) return room.error();
+    decode_block(context, position, reader.data(), room.value(), work, blocks);
+    writer.advance(work.plan.length);
     reader.consume(size);
+    report_progress(context, blocks, Context::kHeaderSize + (blocks + 1) * size);
     ++blocks;
-    waiting = work.plan.length;
     before_last = through_last;
-    through_last += waiting;
+    through_last += work.plan.length;
   }
   if (reader.available() != Context::kFooterSize)
     return malformed("stream is truncated or corrupted");
   const std::uint64_t total = big_endian_64(reader.data());
   const bool agrees = blocks == 0 ? total == 0 : before_last < total && total <= through_last;
   if (!agrees) return malformed("stream is truncated or corrupted");
-  const auto last = static_cast<std::size_t>(total - before_last);
-  if (auto written = writer.append({work.block.data(), last}); !written) return written;
+  writer.take_back(static_cast<std::size_t>(through_last - total));
   return writer.flush();
 }
 
@@ -241,8 +228,12 @@ Status Context::decode_stream(File& input, File& output) {
   ChunkReader reader(input, kChunkSize);
   if (auto header = read_header(*this, reader); !header) return header;
   rewrite_key_words(*this);
+  ByteTable position;
+  for (std::size_t i = 0; i < 256; ++i) position[key.k[i]] = static_cast<std::uint8_t>(i);
   ChunkWriter writer(output, kChunkSize);
-  return decode_blocks(*this, reader, writer);
+  Status decoded = decode_blocks(*this, position, reader, writer);
+  wipe(position.data(), position.size());
+  return decoded;
 }
 
 Status Context::encode_file(const std::string& input, const std::string& output, bool force) {

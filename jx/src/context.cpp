@@ -1,5 +1,10 @@
 #include "jx/context.h"
 
+#include <bit>
+#include <cstring>
+
+#include "block_plan.h"
+
 namespace jx {
 
 void Options::set_bits(std::uint8_t bits) {
@@ -57,6 +62,12 @@ void build_inverses_of_permutation(const std::array<std::uint8_t, 256>& k,
   wipe(position.data(), position.size());
 }
 
+// A code stored high byte first, in one store.
+void put_code(std::uint16_t code, std::uint8_t* bytes) {
+  if constexpr (std::endian::native == std::endian::little) code = __builtin_bswap16(code);
+  std::memcpy(bytes, &code, sizeof code);
+}
+
 }  // namespace
 
 Context::Context(const Key& key_to_copy) : Context(key_to_copy, Rng::from_os()) {}
@@ -91,24 +102,17 @@ Context::~Context() {
 }
 
 void Context::inflate_4x(const std::uint8_t* block, std::uint8_t* expanded) {
-  std::uint64_t counter = rng.counter, x = rng.x, y = rng.y, z = rng.z;
-  for (std::size_t p = 256; p-- > 0;) {
-    const auto choice = static_cast<std::uint8_t>(Rng::step(counter, x, y, z));
-    const std::uint16_t code = row_codes[block[p]][choice];
-    expanded[2 * p] = static_cast<std::uint8_t>(code >> 8);
-    expanded[2 * p + 1] = static_cast<std::uint8_t>(code);
-  }
+  std::size_t p = 256;
+  for_each_step(rng, 256, [&](std::uint64_t out) {
+    --p;
+    put_code(row_codes[block[p]][static_cast<std::uint8_t>(out)], &expanded[2 * p]);
+  });
   // Downward, each byte is read before the two positions it expands into are overwritten.
-  for (std::size_t q = 512; q-- > 0;) {
-    const auto choice = static_cast<std::uint8_t>(Rng::step(counter, x, y, z));
-    const std::uint16_t code = col_codes[expanded[q]][choice];
-    expanded[2 * q] = static_cast<std::uint8_t>(code >> 8);
-    expanded[2 * q + 1] = static_cast<std::uint8_t>(code);
-  }
-  rng.counter = counter;
-  rng.x = x;
-  rng.y = y;
-  rng.z = z;
+  std::size_t q = 512;
+  for_each_step(rng, 512, [&](std::uint64_t out) {
+    --q;
+    put_code(col_codes[expanded[q]][static_cast<std::uint8_t>(out)], &expanded[2 * q]);
+  });
 }
 
 }  // namespace jx

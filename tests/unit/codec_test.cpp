@@ -19,10 +19,12 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../../jx/src/block_plan.h"
 #include "jx/context.h"
 
 namespace jx {
@@ -166,6 +168,19 @@ std::string describe(const Status& status) {
   return status ? std::string("ok") : status.error().detailed_form();
 }
 
+// Runs `body` with each way the block code can run here: with the processor's vector
+// instructions where it has them, and with the portable code.
+void on_each_code_path(const std::function<void()>& body) {
+  const bool vector_available = vector_code_enabled();
+  for (bool vector : {true, false}) {
+    if (vector && !vector_available) continue;
+    SCOPED_TRACE(vector ? "vector code" : "portable code");
+    enable_vector_code(vector);
+    body();
+  }
+  enable_vector_code(vector_available);
+}
+
 class CodecTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -202,28 +217,163 @@ class CodecTest : public testing::Test {
 };
 
 // ---------------------------------------------------------------------------------------
+// The block code on its own, against the reference and against the generator.
+
+Key random_key(std::mt19937_64& random) {
+  Key key;
+  for (std::size_t i = 0; i < 256; ++i) key.k[i] = static_cast<std::uint8_t>(i);
+  std::shuffle(key.k.begin(), key.k.end(), random);
+  key.a = random();
+  key.b = random();
+  key.c = random();
+  key.s = random();
+  return key;
+}
+
+Bytes random_bytes(std::mt19937_64& random, std::size_t size) {
+  Bytes bytes(size);
+  for (auto& byte : bytes) byte = low8(random());
+  return bytes;
+}
+
+ByteTable positions_of(const Key& key) {
+  ByteTable position;
+  for (std::size_t i = 0; i < 256; ++i) position[key.k[i]] = static_cast<std::uint8_t>(i);
+  return position;
+}
+
+TEST(BlockCodeTest, PadsFollowTheStepByStepRule) {
+  std::mt19937_64 random(1);
+  on_each_code_path([&] {
+    for (int round = 0; round < 100; ++round) {
+      const Key key = random_key(random);
+      // t = s + block: 0, no rotation of c, rotations by 1 and 63, the top bit, the wrap.
+      for (std::uint64_t t :
+           {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{63}, std::uint64_t{64},
+            std::uint64_t{1} << 63, ~std::uint64_t{0}, random(), random() | 63}) {
+        SCOPED_TRACE(testing::Message() << "round " << round << " t " << t);
+        const std::uint64_t block = t - key.s;
+        const ReferenceBlock expected = reference_block(key, true, block);
+        BlockPlan plan;
+        plan_block(key, true, block, plan);
+        ASSERT_TRUE(std::equal(plan.pad.begin(), plan.pad.end(), expected.pad));
+        EXPECT_EQ(plan.length, expected.length);
+        plan_block(key, false, block, plan);
+        EXPECT_EQ(plan.length, 256u);
+      }
+    }
+  });
+}
+
+TEST(BlockCodeTest, ScrambleGathersThroughTheShuffledOrder) {
+  std::mt19937_64 random(2);
+  on_each_code_path([&] {
+    for (int round = 0; round < 200; ++round) {
+      Key key = random_key(random);
+      const char* table = "a permutation";
+      if (round % 4 == 1) {
+        key.k.fill(0);
+        table = "all zero";
+      } else if (round % 4 == 2) {
+        key.k[random() % 256] = key.k[random() % 256];
+        table = "a repeated value";
+      }
+      SCOPED_TRACE(testing::Message() << "round " << round << " with " << table);
+      const std::uint64_t block = random();
+      const ReferenceBlock reference = reference_block(key, false, block);
+      const Bytes in = random_bytes(random, 256);
+      Bytes expected(256);
+      for (std::size_t p = 0; p < 256; ++p) {
+        expected[p] = static_cast<std::uint8_t>(in[reference.order[p]] ^ reference.pad[p]);
+      }
+      BlockPlan plan;
+      plan_block(key, false, block, plan);
+      Bytes out(256);
+      scramble(plan, key.k, in.data(), out.data());
+      ASSERT_EQ(out, expected);
+      if (!key.is_permutation()) continue;
+      Bytes back(256);
+      unscramble(plan, positions_of(key), out.data(), back.data());
+      ASSERT_EQ(back, in);
+    }
+  });
+}
+
+TEST(BlockCodeTest, ContractReadsCodesAsTheInverseTablesDo) {
+  std::mt19937_64 random(3);
+  const Key key = random_key(random);
+  const ByteTable position = positions_of(key);
+  auto context = std::make_unique<Context>(key, kSeeded);
+  on_each_code_path([&] {
+    for (int round = 0; round < 100; ++round) {
+      SCOPED_TRACE(round);
+      const Bytes block = random_bytes(random, 256);
+      Bytes expanded(1024);
+      context->inflate_4x(block.data(), expanded.data());
+      Bytes back(256);
+      contract(*context, position, expanded.data(), back.data());
+      ASSERT_EQ(back, block);
+
+      // Bytes that no encoder wrote read the same way.
+      const Bytes codes = random_bytes(random, 1024);
+      contract(*context, position, codes.data(), back.data());
+      for (std::size_t p = 0; p < 256; ++p) {
+        const std::uint8_t high = context->col_inverse[codes[4 * p] * 256u + codes[4 * p + 1]];
+        const std::uint8_t low = context->col_inverse[codes[4 * p + 2] * 256u + codes[4 * p + 3]];
+        ASSERT_EQ(back[p], context->row_inverse[high * 256u + low]) << p;
+      }
+    }
+  });
+}
+
+TEST(BlockCodeTest, StepsInRunsFollowTheGenerator) {
+  // Counters just short of multiples of 64 and 1024, and of the wrap to 0.
+  const std::uint64_t counters[] = {
+      0, 1, 62, 63, 64, 0x3FE, 0x3FF, 0x400, 0x7C0, ~std::uint64_t{0x3F}, ~std::uint64_t{1}};
+  const std::size_t counts[] = {0, 1, 2, 63, 64, 65, 768, 2049};
+  for (std::uint64_t counter : counters) {
+    for (std::size_t count : counts) {
+      SCOPED_TRACE(testing::Message() << "counter " << counter << " count " << count);
+      Rng expected = kSeeded;
+      expected.counter = counter;
+      Rng stepped = expected;
+      std::vector<std::uint64_t> wanted, got;
+      for (std::size_t i = 0; i < count; ++i) wanted.push_back(expected.get());
+      for_each_step(stepped, count, [&](std::uint64_t out) { got.push_back(out); });
+      ASSERT_EQ(got, wanted);
+      EXPECT_EQ(stepped.counter, expected.counter);
+      EXPECT_EQ(stepped.x, expected.x);
+      EXPECT_EQ(stepped.y, expected.y);
+      EXPECT_EQ(stepped.z, expected.z);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
 
 TEST_F(CodecTest, StreamsMatchTheReferenceByteForByte) {
   const Key key = test_key();
   const std::size_t sizes[] = {0, 1, 128, 129, 130, 255, 256, 257, 511, 512, 513, 1500, 300000};
-  for (int bits = 0; bits < 4; ++bits) {
-    for (std::size_t size : sizes) {
-      SCOPED_TRACE(testing::Message() << "options " << bits << " size " << size);
-      const Bytes input = sample_input(size);
-      write("in", input);
-      auto context = std::make_unique<Context>(key, kSeeded);
-      context->options = options_of(bits);
-      ASSERT_EQ(describe(context->encode_file(path("in"), path("in.jxd"), false)), "ok");
-      Rng expected_rng = kSeeded;
-      const Bytes expected = reference_encode(key, expected_rng, options_of(bits), input);
-      ASSERT_EQ(read("in.jxd"), expected);
-      EXPECT_EQ(context->rng.counter, expected_rng.counter);
-      EXPECT_EQ(context->rng.z, expected_rng.z);
-      EXPECT_EQ(context->mod_a, big_endian_at(expected, 5));
-      EXPECT_EQ(context->mod_s, big_endian_at(expected, 29));
-      std::filesystem::remove(path("in.jxd"));
+  on_each_code_path([&] {
+    for (int bits = 0; bits < 4; ++bits) {
+      for (std::size_t size : sizes) {
+        SCOPED_TRACE(testing::Message() << "options " << bits << " size " << size);
+        const Bytes input = sample_input(size);
+        write("in", input);
+        auto context = std::make_unique<Context>(key, kSeeded);
+        context->options = options_of(bits);
+        ASSERT_EQ(describe(context->encode_file(path("in"), path("in.jxd"), false)), "ok");
+        Rng expected_rng = kSeeded;
+        const Bytes expected = reference_encode(key, expected_rng, options_of(bits), input);
+        ASSERT_EQ(read("in.jxd"), expected);
+        EXPECT_EQ(context->rng.counter, expected_rng.counter);
+        EXPECT_EQ(context->rng.z, expected_rng.z);
+        EXPECT_EQ(context->mod_a, big_endian_at(expected, 5));
+        EXPECT_EQ(context->mod_s, big_endian_at(expected, 29));
+        std::filesystem::remove(path("in.jxd"));
+      }
     }
-  }
+  });
 }
 
 TEST_F(CodecTest, PartialLengthsStayWithinTheirRange) {
@@ -246,47 +396,49 @@ TEST_F(CodecTest, RoundTripsKeepSizesAndHeaders) {
   const Key key = test_key();
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  for (int bits = 0; bits < 4; ++bits) {
-    const Options options = options_of(bits);
-    const std::size_t block_size = options.inflate ? 1024 : 256;
-    for (std::size_t size : kRoundTripSizes) {
-      SCOPED_TRACE(testing::Message() << "options " << bits << " size " << size);
-      const Bytes input = sample_input(size, 7);
-      write("in", input);
-      auto encoder = std::make_unique<Context>(key);
-      encoder->options = options;
-      ASSERT_EQ(describe(encoder->encode_file(path("in"), path("in.jxd"), false)), "ok");
+  on_each_code_path([&] {
+    for (int bits = 0; bits < 4; ++bits) {
+      const Options options = options_of(bits);
+      const std::size_t block_size = options.inflate ? 1024 : 256;
+      for (std::size_t size : kRoundTripSizes) {
+        SCOPED_TRACE(testing::Message() << "options " << bits << " size " << size);
+        const Bytes input = sample_input(size, 7);
+        write("in", input);
+        auto encoder = std::make_unique<Context>(key);
+        encoder->options = options;
+        ASSERT_EQ(describe(encoder->encode_file(path("in"), path("in.jxd"), false)), "ok");
 
-      // Blocks: as many as it takes for their requested lengths to hold the input.
-      std::size_t blocks = 0;
-      for (std::size_t held = 0; held < size; ++blocks) {
-        held += reference_block(encoder->key, options.partial, blocks).length;
+        // Blocks: as many as it takes for their requested lengths to hold the input.
+        std::size_t blocks = 0;
+        for (std::size_t held = 0; held < size; ++blocks) {
+          held += reference_block(encoder->key, options.partial, blocks).length;
+        }
+        const Bytes stream = read("in.jxd");
+        ASSERT_EQ(stream.size(), 45 + blocks * block_size);
+        EXPECT_EQ(Bytes(stream.begin(), stream.begin() + 5),
+                  (Bytes{'J', 'X', 'D', 1, static_cast<std::uint8_t>(bits)}));
+        EXPECT_EQ(big_endian_at(stream, 5), encoder->mod_a);
+        EXPECT_EQ(big_endian_at(stream, 13), encoder->mod_b);
+        EXPECT_EQ(big_endian_at(stream, 21), encoder->mod_c);
+        EXPECT_EQ(big_endian_at(stream, 29), encoder->mod_s);
+        EXPECT_EQ(big_endian_at(stream, stream.size() - 8), size);
+        struct stat info;
+        ASSERT_EQ(::stat(path("in.jxd").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+
+        auto decoder = std::make_unique<Context>(key, Rng(Rng::Seed{}));
+        ASSERT_EQ(describe(decoder->decode_file(path("in.jxd"), path("out"), false)), "ok");
+        EXPECT_EQ(read("out"), input);
+        EXPECT_EQ(decoder->options.bits(), bits);
+        EXPECT_EQ(decoder->rng.counter, 0u) << "decoding drew on the generator";
+        ASSERT_EQ(::stat(path("out").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(entries(), (std::vector<std::string>{"in", "in.jxd", "out"}));
+        std::filesystem::remove(path("in.jxd"));
+        std::filesystem::remove(path("out"));
       }
-      const Bytes stream = read("in.jxd");
-      ASSERT_EQ(stream.size(), 45 + blocks * block_size);
-      EXPECT_EQ(Bytes(stream.begin(), stream.begin() + 5),
-                (Bytes{'J', 'X', 'D', 1, static_cast<std::uint8_t>(bits)}));
-      EXPECT_EQ(big_endian_at(stream, 5), encoder->mod_a);
-      EXPECT_EQ(big_endian_at(stream, 13), encoder->mod_b);
-      EXPECT_EQ(big_endian_at(stream, 21), encoder->mod_c);
-      EXPECT_EQ(big_endian_at(stream, 29), encoder->mod_s);
-      EXPECT_EQ(big_endian_at(stream, stream.size() - 8), size);
-      struct stat info;
-      ASSERT_EQ(::stat(path("in.jxd").c_str(), &info), 0);
-      EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
-
-      auto decoder = std::make_unique<Context>(key, Rng(Rng::Seed{}));
-      ASSERT_EQ(describe(decoder->decode_file(path("in.jxd"), path("out"), false)), "ok");
-      EXPECT_EQ(read("out"), input);
-      EXPECT_EQ(decoder->options.bits(), bits);
-      EXPECT_EQ(decoder->rng.counter, 0u) << "decoding drew on the generator";
-      ASSERT_EQ(::stat(path("out").c_str(), &info), 0);
-      EXPECT_EQ(info.st_mode & 0777, 0600u);
-      EXPECT_EQ(entries(), (std::vector<std::string>{"in", "in.jxd", "out"}));
-      std::filesystem::remove(path("in.jxd"));
-      std::filesystem::remove(path("out"));
     }
-  }
+  });
 }
 
 TEST_F(CodecTest, AllZeroPadGathersInShiftedKeyOrder) {
