@@ -10,6 +10,7 @@
 #include "jxcli/args.h"
 #include "jxcli/codec_args.h"
 #include "jxcli/key_source.h"
+#include "jxcli/progress.h"
 
 namespace {
 
@@ -23,7 +24,10 @@ bool decode(const jx::Key& key, const jxcli::CodecCommand& command, const std::s
   }
   // Decoding draws nothing from the generator, so it needs no operating-system randomness.
   auto context = std::make_unique<jx::Context>(key, jx::Rng(jx::Rng::Seed{}));
+  jxcli::ProgressMeter meter(name);
+  if (meter.active()) context->on_progress = [&meter](std::uint64_t done) { meter.update(done); };
   auto decoded = context->decode_file(name, name.substr(0, name.size() - 4), command.force);
+  meter.clear();
   if (!decoded) std::printf("%s\n", decoded.error().detailed_form().c_str());
   return decoded.ok();
 }

@@ -10,6 +10,7 @@
 #include "jxcli/args.h"
 #include "jxcli/codec_args.h"
 #include "jxcli/key_source.h"
+#include "jxcli/progress.h"
 
 namespace {
 
@@ -20,7 +21,10 @@ bool encode(const jx::Key& key, const jxcli::CodecCommand& command, const std::s
   auto context = std::make_unique<jx::Context>(key);
   context->options.partial = command.partial;
   context->options.inflate = command.inflate;
+  jxcli::ProgressMeter meter(name);
+  if (meter.active()) context->on_progress = [&meter](std::uint64_t done) { meter.update(done); };
   auto encoded = context->encode_file(name, name + ".jxd", command.force);
+  meter.clear();
   if (!encoded) std::printf("%s\n", encoded.error().detailed_form().c_str());
   return encoded.ok();
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,8 @@ struct Context {
   std::array<std::uint8_t, 65536> row_inverse;  // [code] -> byte value
   std::array<std::uint8_t, 65536> col_inverse;
   Options options;
+  // Told the number of input bytes consumed so far, after each chunk; may be empty.
+  std::function<void(std::uint64_t)> on_progress;
 
   // A context whose generator is seeded from the operating system.
   explicit Context(const Key& key_to_copy);
