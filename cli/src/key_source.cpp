@@ -26,7 +26,10 @@ jx::Key obtain_key(const std::string& key_path) {
   if (!key_path.empty()) {
     jx::Key key;
     // A table that is not a permutation drops input bytes: its streams could never be read.
-    if (!key.import_from(key_path) || !key.is_permutation()) cannot_import();
+    if (!key.import_from(key_path) || !key.is_permutation()) {
+      key = jx::Key{};  // a partly imported key is still key material
+      cannot_import();
+    }
     return key;
   }
   jx::PasswordOutcome entered = jx::get_password();

@@ -91,9 +91,27 @@ Status claim_name(const std::string& from, const std::string& to) {
   return Done{};
 }
 
+// Holds back the cleanup signals between creating a temporary file and watching it.
+class CleanupSignalsBlocked {
+ public:
+  CleanupSignalsBlocked() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal_number : kCleanupSignals) sigaddset(&blocked, signal_number);
+    ::sigprocmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  ~CleanupSignalsBlocked() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  CleanupSignalsBlocked(const CleanupSignalsBlocked&) = delete;
+  CleanupSignalsBlocked& operator=(const CleanupSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 }  // namespace
 
 Result<OutputFile> OutputFile::create(std::string target, mode_t mode, bool exact_mode) {
+  CleanupSignalsBlocked blocked;
   for (unsigned attempt = 0;; ++attempt) {
     std::string temporary = temporary_name(target, attempt);
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,

@@ -50,6 +50,8 @@ Rng::Rng(const Seed& seed)
       y(big_endian_word(seed, 8)),
       z(big_endian_word(seed, 16)) {}
 
+Rng::~Rng() { ::explicit_bzero(this, sizeof *this); }
+
 bool fill_from_os(Rng::Seed& seed) {
   if (::getentropy(seed.data(), seed.size()) == 0) return true;
   return fill_from_dev_random(seed);

@@ -76,14 +76,19 @@ int main(int argc, char** argv) {
   jx::Rng rng = jx::Rng::from_os();
   if (arguments.empty()) {
     std::fputs("  Usage: jxkey [-r | -f source | -i password] name\n", stdout);
-    return 2;
+    return jxcli::finish(kProgram, 2);
   }
   if (auto problem = jxcli::first_argument_problem(arguments)) refuse(*problem);
   jxcli::KeygenCommand command = jxcli::scan_keygen_arguments(arguments);
   const jx::Key key = derive_key(command, rng);
-  const std::string name = take(command, "NAME");
-  if (auto written = key.export_to(name + ".jxk"); !written) {
-    fail("Cannot write key file: " + written.error().message_form() + "\n");
+  // Returning rather than exiting from here on lets the key be wiped on every path.
+  if (command.positional.empty()) {
+    std::fputs("jxkey: no NAME given\n", stdout);
+    return jxcli::finish(kProgram, 2);
   }
-  return 0;
+  if (auto written = key.export_to(command.positional.front() + ".jxk"); !written) {
+    std::printf("Cannot write key file: %s\n", written.error().message_form().c_str());
+    return jxcli::finish(kProgram, 1);
+  }
+  return jxcli::finish(kProgram, 0);
 }

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
   if (arguments.empty()) {
     out.print(kUsage);
-    return 2;
+    return jxcli::finish("jxview", 2);
   }
   // Only the first argument names the file; the others are ignored whatever they hold.
   if (auto problem = jxcli::argument_problem(arguments[0], 1)) {
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   auto file = jx::File::open_read(arguments[0]);
   if (!file) {
     out.print("Cannot open file " + file.error().detailed_form() + "\n");
-    return 1;
+    return jxcli::finish("jxview", 1);
   }
   return jxcli::finish("jxview", jxcli::inspect(std::move(file).value(), out));
 }

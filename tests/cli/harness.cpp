@@ -20,6 +20,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #ifndef JX_BIN_DIR
 #error "JX_BIN_DIR names the directory of the built programs"
@@ -72,7 +73,7 @@ unsigned Scratch::mode(const std::string& name) const {
 std::vector<std::string> Scratch::entries() const {
   std::vector<std::string> names;
   for (const auto& entry : fs::recursive_directory_iterator(path_)) {
-    std::string name = fs::relative(entry.path(), path_).string();
+    std::string name = entry.path().lexically_relative(path_).string();
     if (entry.is_directory() && !entry.is_symlink()) name += "/";
     names.push_back(name);
   }
@@ -89,15 +90,28 @@ std::vector<char*> c_strings(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// The inherited environment with each of `extra` replacing an entry of the same name.
+std::vector<std::string> environment_with(const std::vector<std::string>& extra) {
+  std::vector<std::string> envp;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry(*e);
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& x) {
+      return x.compare(0, name.size(), name) == 0;
+    });
+    if (!replaced) envp.push_back(entry);
+  }
+  envp.insert(envp.end(), extra.begin(), extra.end());
+  return envp;
+}
+
 [[noreturn]] void exec_program(const std::string& directory, const std::string& program_path,
                                const std::vector<std::string>& arguments,
                                const std::vector<std::string>& environment) {
   if (::chdir(directory.c_str()) != 0) ::_exit(126);
   std::vector<std::string> argv{program_path};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<std::string> envp;
-  for (char** e = environ; *e; ++e) envp.emplace_back(*e);
-  envp.insert(envp.end(), environment.begin(), environment.end());
+  std::vector<std::string> envp = environment_with(environment);
   auto argv_pointers = c_strings(argv);
   auto envp_pointers = c_strings(envp);
   ::execve(program_path.c_str(), argv_pointers.data(), envp_pointers.data());
@@ -120,14 +134,16 @@ void set_status(Outcome& outcome, int wait_status) {
 
 }  // namespace
 
-Outcome run(const std::string& directory, const std::string& program_path,
-            const std::vector<std::string>& arguments, const Launch& launch) {
+Started::Started(const std::string& directory, const std::string& program_path,
+                 const std::vector<std::string>& arguments, const Launch& launch)
+    : launch_(launch) {
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
   }
-  pid_t child = ::fork();
-  if (child == 0) {
+  child_ = ::fork();
+  if (child_ < 0) throw std::runtime_error("fork failed");
+  if (child_ == 0) {
     reset_signals();
     ::umask(022);
     if (launch.input_is_null) {
@@ -136,7 +152,13 @@ Outcome run(const std::string& directory, const std::string& program_path,
     } else {
       ::dup2(in[0], 0);
     }
-    ::dup2(out[1], 1);
+    if (launch.stdout_path.empty()) {
+      ::dup2(out[1], 1);
+    } else {
+      int file = ::open(launch.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (file < 0) ::_exit(124);
+      ::dup2(file, 1);
+    }
     ::dup2(err[1], 2);
     if (launch.file_size_limit) {
       rlimit limit{*launch.file_size_limit, *launch.file_size_limit};
@@ -152,20 +174,39 @@ Outcome run(const std::string& directory, const std::string& program_path,
   ::close(in[0]);
   ::close(out[1]);
   ::close(err[1]);
+  stdin_ = in[1];
+  stdout_ = out[0];
+  stderr_ = err[0];
+}
+
+Started::~Started() {
+  if (child_ > 0) {
+    ::kill(child_, SIGKILL);
+    ::waitpid(child_, nullptr, 0);
+  }
+  for (int fd : {stdin_, stdout_, stderr_}) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+void Started::send_signal(int signal_number) {
+  if (child_ > 0) ::kill(child_, signal_number);
+}
+
+Outcome Started::finish() {
   Outcome outcome;
   std::size_t written = 0;
-  int stdin_fd = in[1];
-  if (launch.input_is_null || launch.input.empty()) {
-    ::close(stdin_fd);
-    stdin_fd = -1;
+  if (launch_.input_is_null || launch_.input.empty()) {
+    ::close(stdin_);
+    stdin_ = -1;
   }
   int open_outputs = 2;
-  const auto deadline = Clock::now() + launch.timeout;
+  const auto deadline = Clock::now() + launch_.timeout;
   ::signal(SIGPIPE, SIG_IGN);
-  while (open_outputs > 0 || stdin_fd >= 0) {
-    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {stdin_fd, POLLOUT, 0}};
+  while (open_outputs > 0 || stdin_ >= 0) {
+    pollfd fds[3] = {{stdout_, POLLIN, 0}, {stderr_, POLLIN, 0}, {stdin_, POLLOUT, 0}};
     if (Clock::now() > deadline) {
-      ::kill(child, SIGKILL);
+      ::kill(child_, SIGKILL);
       break;
     }
     if (::poll(fds, 3, 100) < 0 && errno != EINTR) break;
@@ -177,26 +218,42 @@ Outcome run(const std::string& directory, const std::string& program_path,
         (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<std::size_t>(n));
       } else if (n == 0 || errno != EINTR) {
         ::close(fds[i].fd);
-        (i == 0 ? out[0] : err[0]) = -1;
+        (i == 0 ? stdout_ : stderr_) = -1;
         --open_outputs;
       }
     }
-    if (stdin_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = ::write(stdin_fd, launch.input.data() + written, launch.input.size() - written);
+    if (stdin_ >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      ssize_t n =
+          ::write(stdin_, launch_.input.data() + written, launch_.input.size() - written);
       if (n > 0) written += static_cast<std::size_t>(n);
-      if (n < 0 || written == launch.input.size()) {
-        ::close(stdin_fd);
-        stdin_fd = -1;
+      if (n < 0 || written == launch_.input.size()) {
+        ::close(stdin_);
+        stdin_ = -1;
       }
     }
   }
-  for (int fd : {out[0], err[0], stdin_fd}) {
-    if (fd >= 0) ::close(fd);
+  for (int* fd : {&stdout_, &stderr_, &stdin_}) {
+    if (*fd >= 0) ::close(std::exchange(*fd, -1));
   }
   int wait_status = 0;
-  ::waitpid(child, &wait_status, 0);
+  ::waitpid(child_, &wait_status, 0);
+  child_ = -1;
   set_status(outcome, wait_status);
   return outcome;
+}
+
+Outcome run(const std::string& directory, const std::string& program_path,
+            const std::vector<std::string>& arguments, const Launch& launch) {
+  return Started(directory, program_path, arguments, launch).finish();
+}
+
+int open_fifo_writer(const std::string& path, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 || errno != ENXIO || Clock::now() > deadline) return fd;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 namespace {

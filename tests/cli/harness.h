@@ -43,8 +43,9 @@ struct Launch {
   bool input_is_null = false;               // standard input is /dev/null instead
   std::optional<rlim_t> file_size_limit;    // RLIMIT_FSIZE in bytes
   bool ignore_sigxfsz = false;
-  std::vector<std::string> environment;     // extra NAME=value entries
+  std::vector<std::string> environment;     // NAME=value entries, replacing inherited ones
   std::optional<uid_t> user;                // run as this user (and its group)
+  std::string stdout_path;                  // standard output opens this file instead of a pipe
   std::chrono::milliseconds timeout{60000};
 };
 
@@ -55,6 +56,32 @@ struct Outcome {
   int status = -1;       // exit status, or -1 when ended by a signal
   int signal = 0;        // the signal that ended it, or 0
 };
+
+// A program started in the directory and not yet waited for, so that a test can act while it
+// runs; it is killed if it was never finished.
+class Started {
+ public:
+  Started(const std::string& directory, const std::string& program_path,
+          const std::vector<std::string>& arguments, const Launch& launch = {});
+  ~Started();
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+
+  pid_t pid() const { return child_; }
+  void send_signal(int signal_number);
+  // Writes the input, collects both outputs until they close, and waits for the end.
+  Outcome finish();
+
+ private:
+  Launch launch_;
+  pid_t child_ = -1;
+  int stdin_ = -1, stdout_ = -1, stderr_ = -1;
+};
+
+// Opens a fifo for writing, without blocking, once a program has opened it for reading;
+// -1 when none has within the timeout.
+int open_fifo_writer(const std::string& path,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 // Runs a program with the arguments in the directory and waits for it to end.
 Outcome run(const std::string& directory, const std::string& program_path,

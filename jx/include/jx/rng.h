@@ -17,6 +17,9 @@ struct Rng {
   // The words from 32 seed bytes, read as four big-endian numbers w0..w3:
   // counter = w3, x = w0, y = w1, z = w2.
   explicit Rng(const Seed& seed);
+  Rng(const Rng&) = default;
+  Rng& operator=(const Rng&) = default;
+  ~Rng();  // the state is wiped, as the seed it came from is
 
   // Seeded from the operating system's secure random source. Without one the process
   // stops: the message goes to standard error and the exit status is 101.

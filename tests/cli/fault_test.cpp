@@ -1,0 +1,625 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+
+#ifndef JX_NO_ENTROPY_SHIM
+#error "JX_NO_ENTROPY_SHIM names the preloaded library that hides the system's randomness"
+#endif
+
+namespace {
+
+using jxtest::Launch;
+using jxtest::Outcome;
+using jxtest::Scratch;
+using jxtest::Started;
+using Clock = std::chrono::steady_clock;
+using std::chrono::seconds;
+
+const std::string kTooLarge = "Os { code: 27, kind: FileTooLarge, message: \"File too large\" }\n";
+const std::string kDenied =
+    "Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }\n";
+const std::string kNotFound =
+    "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }\n";
+const std::string kIsADirectory =
+    "Os { code: 21, kind: IsADirectory, message: \"Is a directory\" }\n";
+const std::string kTruncated =
+    "Custom { kind: InvalidData, error: \"stream is truncated or corrupted\" }\n";
+const std::string kCannotImport = "Cannot import key file, parsing error\n";
+const std::string kPrompts = "Enter your password:Enter your password:";
+constexpr uid_t kNobody = 65534;
+
+Outcome run(const Scratch& dir, const std::string& program,
+            const std::vector<std::string>& arguments, const Launch& launch = {}) {
+  return jxtest::run(dir.path(), jxtest::program(program), arguments, launch);
+}
+
+std::string random_bytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (auto& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+std::string big_endian(std::uint64_t value) {
+  std::string bytes;
+  for (int shift = 56; shift >= 0; shift -= 8) bytes += static_cast<char>(value >> shift);
+  return bytes;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::uint64_t size_of(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+// The name of a temporary output file in the directory, or "" when there is none.
+std::string temporary_file_in(const Scratch& dir, const std::string& subdirectory) {
+  for (const auto& name : dir.entries()) {
+    const std::string prefix = subdirectory + "/.";
+    if (name.rfind(prefix, 0) == 0 && name.size() > 4 &&
+        name.compare(name.size() - 4, 4, ".tmp") == 0) {
+      return name;
+    }
+  }
+  return "";
+}
+
+// Writes every byte to the non-blocking fifo as the reader takes them; false on timeout.
+bool feed(int fd, const std::string& bytes) {
+  const auto deadline = Clock::now() + seconds(20);
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    if (Clock::now() > deadline) return false;
+    pollfd ready{fd, POLLOUT, 0};
+    if (::poll(&ready, 1, 100) <= 0) continue;
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno != EAGAIN) return false;
+    if (n > 0) written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Files that every test below starts from: a key file, and two plain files with their
+// streams under that key.
+struct Material {
+  std::string key;
+  std::string big = random_bytes(300000, 1);  // two chunks of stream: 300077 bytes
+  std::string big_stream;
+  std::string small = "g";
+  std::string small_stream;  // 301 bytes
+
+  Material() {
+    Scratch dir;
+    EXPECT_EQ(run(dir, "jxkey", {"-r", "k"}).status, 0);
+    key = dir.read("k.jxk");
+    dir.write("big", big);
+    dir.write("g", small);
+    EXPECT_EQ(run(dir, "jxenc", {"-k", "k.jxk", "big", "g"}).status, 0);
+    big_stream = dir.read("big.jxd");
+    small_stream = dir.read("g.jxd");
+  }
+};
+
+const Material& material() {
+  static const Material made;
+  return made;
+}
+
+// ---------------------------------------------------------------------------------------
+// Outputs that cannot be written: the file size limit cuts a write short and the next one
+// fails, or, when SIGXFSZ is not ignored, the signal ends the run.
+
+TEST(FaultTest, OutputsBeyondTheFileSizeLimitLeaveNothing) {
+  const Material& m = material();
+  const std::vector<std::string> encode{"-F", "-k", "k.jxk", "big", "g"};
+  const std::vector<std::string> encode_inflated{"-Fi", "-k", "k.jxk", "big", "g"};
+  const std::vector<std::string> decode{"-F", "-k", "k.jxk", "big.jxd", "g.jxd"};
+  const std::string key_line = "Cannot write key file: File too large (os error 27)\n";
+  struct Row {
+    const char* name;
+    const char* program;
+    std::vector<std::string> arguments;
+    rlim_t limit;
+    std::string out;
+    std::vector<std::string> made;  // outputs written besides the earlier ones
+    int status = 1;
+    int signal = 0;
+    bool ignore_sigxfsz = true;
+  };
+  const Row rows[] = {
+      {"jxenc, in the header, so the later file fails too", "jxenc", encode, 20,
+       kTooLarge + kTooLarge, {}},
+      {"jxenc, at the last header byte", "jxenc", encode, 36, kTooLarge + kTooLarge, {}},
+      {"jxenc, in the first block", "jxenc", encode, 100, kTooLarge + kTooLarge, {}},
+      {"jxenc, in a block of the second chunk", "jxenc", encode, 280000, kTooLarge, {"g.jxd"}},
+      {"jxenc, in the footer", "jxenc", encode, 300077 - 3, kTooLarge, {"g.jxd"}},
+      {"jxenc -i, in the footer (1200173 bytes)", "jxenc", encode_inflated, 1200173 - 3,
+       kTooLarge, {"g.jxd"}},
+      {"jxenc, SIGXFSZ ends the run", "jxenc", encode, 280000, "", {}, -1, SIGXFSZ, false},
+      {"jxdec, at the first byte", "jxdec", decode, 0, kTooLarge + kTooLarge, {}},
+      {"jxdec, in the first chunk", "jxdec", decode, 1000, kTooLarge, {"g"}},
+      {"jxdec, in the second chunk", "jxdec", decode, 280000, kTooLarge, {"g"}},
+      {"jxdec, in the last bytes", "jxdec", decode, 300000 - 3, kTooLarge, {"g"}},
+      {"jxdec, SIGXFSZ ends the run", "jxdec", decode, 1000, "", {}, -1, SIGXFSZ, false},
+      {"jxkey, no byte", "jxkey", {"-r", "k"}, 0, key_line, {}},
+      {"jxkey, in the table", "jxkey", {"-r", "k"}, 100, key_line, {}},
+      {"jxkey, at the last byte", "jxkey", {"-r", "k"}, 291, key_line, {}},
+      {"jxkey, SIGXFSZ ends the run", "jxkey", {"-r", "k"}, 100, "", {}, -1, SIGXFSZ, false},
+      {"jxkey, a limit the key file just fits", "jxkey", {"-r", "k"}, 292, "", {"k.jxk"}, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string program = row.program;
+    // The earlier output that a failed write must leave as it was.
+    const std::string earlier_name =
+        program == "jxenc" ? "big.jxd" : program == "jxdec" ? "big" : "k.jxk";
+    const std::string earlier = "earlier " + earlier_name;
+    Scratch dir;
+    dir.write("big", m.big);
+    dir.write("g", m.small);
+    dir.write("big.jxd", m.big_stream);
+    dir.write("g.jxd", m.small_stream);
+    dir.write("k.jxk", m.key);
+    dir.write(earlier_name, earlier);
+    for (const auto& made : row.made) ::unlink(dir.at(made).c_str());
+
+    Launch launch;
+    launch.file_size_limit = row.limit;
+    launch.ignore_sigxfsz = row.ignore_sigxfsz;
+    const Outcome outcome = run(dir, program, row.arguments, launch);
+    EXPECT_EQ(outcome.out, row.out);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.status, row.status);
+    EXPECT_EQ(outcome.signal, row.signal);
+    EXPECT_EQ(dir.entries(), sorted({"big", "big.jxd", "g", "g.jxd", "k.jxk"}))
+        << "every output made, and no temporary file left";
+    if (row.status != 0) {
+      EXPECT_EQ(dir.read(earlier_name), earlier);
+    }
+    for (const auto& made : row.made) {
+      if (made == "g") {
+        EXPECT_EQ(dir.read(made), m.small);
+      }
+      if (made == "g.jxd") {
+        EXPECT_EQ(dir.read(made).size() % 256, 45u);
+      }
+      if (made == "k.jxk") {
+        EXPECT_EQ(dir.read(made).size(), 292u);
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// A run ended by a signal in the middle of a file. The input is a fifo that is never closed,
+// so the program is certainly inside the file, with part of its output written, when the
+// signal comes.
+
+TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
+  const Material& m = material();
+  ::signal(SIGPIPE, SIG_IGN);
+  struct Row {
+    const char* name;
+    const char* program;
+    int signal;
+    std::string fifo;     // the input, in the subdirectory "sub"
+    std::string earlier;  // an earlier output there, kept as it was
+    std::string bytes;    // what the fifo gives before the signal
+  };
+  const std::string plain = random_bytes(1 << 20, 2);
+  // The decoder needs a header; blocks after it may be anything.
+  const std::string blocks = m.big_stream.substr(0, 37) + random_bytes(1 << 20, 3);
+  const Row rows[] = {
+      {"jxenc, SIGINT", "jxenc", SIGINT, "in", "in.jxd", plain},
+      {"jxenc, SIGTERM", "jxenc", SIGTERM, "in", "in.jxd", plain},
+      {"jxenc, SIGHUP", "jxenc", SIGHUP, "in", "in.jxd", plain},
+      {"jxdec, SIGINT", "jxdec", SIGINT, "in.jxd", "in", blocks},
+      {"jxdec, SIGTERM", "jxdec", SIGTERM, "in.jxd", "in", blocks},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Scratch dir;
+    dir.write("k.jxk", m.key);
+    ASSERT_EQ(::mkdir(dir.at("sub").c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo(dir.at("sub/" + row.fifo).c_str(), 0600), 0);
+    dir.write("sub/" + row.earlier, "earlier output");
+    Launch launch;
+    launch.timeout = seconds(20);
+    Started started(dir.path(), jxtest::program(row.program),
+                    {"-F", "-k", "k.jxk", "sub/" + row.fifo}, launch);
+    const int writer = jxtest::open_fifo_writer(dir.at("sub/" + row.fifo));
+    ASSERT_GE(writer, 0);
+    EXPECT_TRUE(feed(writer, row.bytes));
+    // The temporary file lies beside its target and has had output written to it.
+    constexpr std::uint64_t kWritten = 100000;
+    std::string temporary;
+    const auto deadline = Clock::now() + seconds(20);
+    while (Clock::now() < deadline) {
+      temporary = temporary_file_in(dir, "sub");
+      if (!temporary.empty() && size_of(dir.at(temporary)) >= kWritten) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_FALSE(temporary.empty());
+    if (!temporary.empty()) {
+      EXPECT_GE(size_of(dir.at(temporary)), kWritten);
+    }
+    started.send_signal(row.signal);
+    const Outcome outcome = started.finish();
+    ::close(writer);
+    EXPECT_EQ(outcome.signal, row.signal);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(dir.entries(),
+              sorted({"k.jxk", "sub/", "sub/" + row.fifo, "sub/" + row.earlier}));
+    EXPECT_EQ(dir.read("sub/" + row.earlier), "earlier output");
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Inputs of every kind, and names that look like something else.
+
+TEST(FaultTest, UnusualInputsAndNames) {
+  const Material& m = material();
+  struct Row {
+    const char* name;
+    const char* program;
+    std::vector<std::string> arguments;
+    std::vector<std::string> made;
+    std::string out = {};
+    std::string err = {};
+    int status = 0;
+  };
+  const std::string not_a_stream = "Custom { kind: InvalidData, error: \"not a stream file\" }\n";
+  const Row rows[] = {
+      {"jxdec, a directory", "jxdec", {"-k", "k.jxk", "dir.jxd"}, {}, kIsADirectory, "", 1},
+      {"jxenc, /dev/null is an empty input", "jxenc", {"-k", "k.jxk", "devnull"},
+       {"devnull.jxd"}},
+      {"jxdec, /dev/null is no stream", "jxdec", {"-k", "k.jxk", "null.jxd"}, {}, not_a_stream,
+       "", 1},
+      {"jxenc, a name with a space", "jxenc", {"-V", "-k", "k.jxk", "a b"}, {"a b.jxd"},
+       "  PROCESSING: a b\n"},
+      {"jxenc, a name with a line feed", "jxenc", {"-k", "k.jxk", "new\nline"},
+       {"new\nline.jxd"}},
+      {"jxenc, a leading dash behind ./", "jxenc", {"-k", "k.jxk", "./-x"}, {"-x.jxd"}},
+      {"jxenc, a leading dash makes a flag group", "jxenc", {"-k", "k.jxk", "-x"}, {}},
+      {"jxenc, a key path may start with a dash", "jxenc", {"-k", "-k.jxk", "a b"}, {"a b.jxd"}},
+      {"jxdec, a name with a space", "jxdec", {"-k", "k.jxk", "s p.jxd"}, {"s p"}},
+      {"jxdec, a name with a line feed", "jxdec", {"-k", "k.jxk", "line\nfeed.jxd"},
+       {"line\nfeed"}},
+      {"jxdec, a leading dash behind ./", "jxdec", {"-k", "k.jxk", "./-s.jxd"}, {"-s"}},
+      {"jxdec, a leading dash makes a flag group", "jxdec", {"-k", "k.jxk", "-s.jxd"}, {}},
+      {"jxdec, a group's k takes the next argument as key path", "jxdec",
+       {"-k", "k.jxk", "-kool.jxd", "s p.jxd"}, {}, kCannotImport, "", 1},
+      {"jxkey -f, a leading dash behind ./", "jxkey", {"-f", "./-x", "key"}, {"key.jxk"}},
+      {"jxkey -f, a leading dash makes a flag group, so the name is the source", "jxkey",
+       {"-f", "-x", "key"}, {}, "Error: " + kNotFound, "", 1},
+      {"jxkey -f, names with spaces", "jxkey", {"-f", "a b", "key name"}, {"key name.jxk"}},
+      {"jxkey -f, /dev/null", "jxkey", {"-f", "devnull", "key"}, {"key.jxk"}},
+      {"jxkey, a name with a line feed", "jxkey", {"-r", "line\nfeed"}, {"line\nfeed.jxk"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Scratch dir;
+    dir.write("k.jxk", m.key);
+    dir.write("-k.jxk", m.key);
+    dir.write("a b", "spaced");
+    dir.write("new\nline", "fed");
+    dir.write("-x", "dashed");
+    dir.write("s p.jxd", m.small_stream);
+    dir.write("line\nfeed.jxd", m.small_stream);
+    dir.write("-s.jxd", m.small_stream);
+    ASSERT_EQ(::mkdir(dir.at("dir.jxd").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("/dev/null", dir.at("devnull").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/null", dir.at("null.jxd").c_str()), 0);
+    std::vector<std::string> expected = dir.entries();
+    const Outcome outcome = run(dir, row.program, row.arguments);
+    EXPECT_EQ(outcome.out, row.out);
+    EXPECT_EQ(outcome.err, row.err);
+    EXPECT_EQ(outcome.status, row.status);
+    expected.insert(expected.end(), row.made.begin(), row.made.end());
+    EXPECT_EQ(dir.entries(), sorted(expected));
+    for (const auto& made : row.made) {
+      const std::string bytes = dir.read(made);
+      const std::string program = row.program;
+      if (program == "jxdec") {
+        EXPECT_EQ(bytes, m.small);
+      }
+      if (program == "jxkey") {
+        EXPECT_EQ(bytes.size(), 292u);
+      }
+      if (program == "jxenc") {
+        EXPECT_EQ(bytes.size() % 256, 45u);
+      }
+    }
+  }
+}
+
+TEST(FaultTest, NullDeviceGivesTheKeyAndStreamOfNothing) {
+  Scratch dir;
+  dir.write("k.jxk", material().key);
+  dir.write("empty", "");
+  ASSERT_EQ(::symlink("/dev/null", dir.at("null").c_str()), 0);
+  ASSERT_EQ(run(dir, "jxkey", {"-f", "null", "from_null"}).status, 0);
+  ASSERT_EQ(run(dir, "jxkey", {"-f", "empty", "from_empty"}).status, 0);
+  EXPECT_EQ(dir.read("from_null.jxk"), dir.read("from_empty.jxk"));
+  ASSERT_EQ(run(dir, "jxenc", {"-k", "k.jxk", "null"}).status, 0);
+  const std::string stream = dir.read("null.jxd");
+  ASSERT_EQ(stream.size(), 45u);
+  EXPECT_EQ(stream.substr(37), big_endian(0));
+}
+
+// A file named on the command line that is gone by its turn: the first input is a fifo, so
+// the program waits inside the first file while the second one is removed.
+TEST(FaultTest, FileThatVanishesBeforeItsTurn) {
+  const Material& m = material();
+  ::signal(SIGPIPE, SIG_IGN);
+  struct Row {
+    const char* program;
+    std::string fifo;
+    std::string vanishing;
+    std::string fed;
+    std::string made;
+  };
+  const Row rows[] = {
+      {"jxenc", "in", "g", "fifo bytes", "in.jxd"},
+      {"jxdec", "in.jxd", "g.jxd", m.small_stream, "in"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.program);
+    Scratch dir;
+    dir.write("k.jxk", m.key);
+    dir.write(row.vanishing, "here at the start");
+    ASSERT_EQ(::mkfifo(dir.at(row.fifo).c_str(), 0600), 0);
+    Started started(dir.path(), jxtest::program(row.program),
+                    {"-k", "k.jxk", row.fifo, row.vanishing});
+    const int writer = jxtest::open_fifo_writer(dir.at(row.fifo));
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::unlink(dir.at(row.vanishing).c_str()), 0);
+    EXPECT_TRUE(feed(writer, row.fed));
+    ::close(writer);
+    const Outcome outcome = started.finish();
+    EXPECT_EQ(outcome.out, kNotFound);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(dir.entries(), sorted({"k.jxk", row.fifo, row.made}));
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Sizes that only fit in 64 bits. A footer that agrees with the blocks in its low 32 bits
+// alone must still be refused.
+
+TEST(FaultTest, FootersBeyond32BitsAreRefused) {
+  const Material& m = material();
+  const std::string body = m.big_stream.substr(0, m.big_stream.size() - 8);
+  const std::uint64_t size = m.big.size();
+  const std::uint64_t footers[] = {(std::uint64_t{1} << 32) + size,
+                                   (std::uint64_t{1} << 32) + size - 1,
+                                   (std::uint64_t{1} << 63) + size, ~std::uint64_t{0}};
+  for (std::uint64_t footer : footers) {
+    SCOPED_TRACE(footer);
+    Scratch dir;
+    dir.write("k.jxk", m.key);
+    dir.write("s.jxd", body + big_endian(footer));
+    const Outcome outcome = run(dir, "jxdec", {"-k", "k.jxk", "s.jxd"});
+    EXPECT_EQ(outcome.out, kTruncated);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(dir.entries(), sorted({"k.jxk", "s.jxd"}));
+  }
+}
+
+// Takes half a minute or more and 8 GiB of disk: run it by hand with
+// --gtest_also_run_disabled_tests --gtest_filter='*Beyond4GiB*'.
+TEST(FaultTest, DISABLED_RoundTripBeyond4GiB) {
+  constexpr std::uint64_t kSize = (std::uint64_t{1} << 32) + 300;
+  Scratch dir;
+  dir.write("k.jxk", material().key);
+  dir.write("huge", "head");
+  const int fd = ::open(dir.at("huge").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, "tail", 4, static_cast<off_t>(kSize - 4)), 4);
+  ::close(fd);
+  ASSERT_EQ(run(dir, "jxenc", {"-k", "k.jxk", "huge"}).status, 0);
+  const std::uint64_t stream_size = 45 + (kSize + 255) / 256 * 256;
+  EXPECT_EQ(size_of(dir.at("huge.jxd")), stream_size);
+  const Outcome report = run(dir, "jxview", {"huge.jxd"});
+  EXPECT_NE(report.out.find("original data size: " + std::to_string(kSize) + "\n"),
+            std::string::npos);
+  ASSERT_EQ(::rename(dir.at("huge").c_str(), dir.at("original").c_str()), 0);
+  ASSERT_EQ(run(dir, "jxdec", {"-k", "k.jxk", "huge.jxd"}).status, 0);
+  EXPECT_EQ(size_of(dir.at("huge")), kSize);
+  EXPECT_EQ(std::system(("cmp -s '" + dir.at("huge") + "' '" + dir.at("original") + "'").c_str()),
+            0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Without the operating system's randomness the generators stop the run; the programs that
+// draw nothing from one still work.
+
+Launch without_entropy() {
+  Launch launch;
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  launch.environment = {
+      std::string("LD_PRELOAD=") + JX_NO_ENTROPY_SHIM,
+      // A preloaded library comes before the sanitizer's runtime in gcc's sanitized builds.
+      "ASAN_OPTIONS=" + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0"};
+  return launch;
+}
+
+TEST(FaultTest, NoOperatingSystemRandomnessStopsTheGenerators) {
+  const std::string stop =
+      "jx::Rng::new() Cannot seed the RNG in a secure manner.\n"
+      "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }\n";
+  struct Row {
+    const char* name;
+    const char* program;
+    std::vector<std::string> arguments;
+    std::string input = {};
+    std::string out = {};
+  };
+  const Row rows[] = {
+      {"jxkey -r", "jxkey", {"-r", "k"}},
+      {"jxkey -i", "jxkey", {"-i", "password", "k"}},
+      {"jxkey without arguments", "jxkey", {}},
+      {"jxenc with a key file", "jxenc", {"-k", "k.jxk", "f"}},
+      {"jxenc with a password", "jxenc", {"f"}, "pw\npw\n", kPrompts},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Scratch dir;
+    dir.write("k.jxk", material().key);
+    dir.write("f", "plain");
+    Launch launch = without_entropy();
+    launch.input = row.input;
+    const Outcome outcome = run(dir, row.program, row.arguments, launch);
+    EXPECT_EQ(outcome.out, row.out);
+    EXPECT_EQ(outcome.err, stop);
+    EXPECT_EQ(outcome.status, 101);
+    EXPECT_EQ(dir.entries(), sorted({"f", "k.jxk"}));
+  }
+}
+
+TEST(FaultTest, DecodingAndInspectingNeedNoRandomness) {
+  const Material& m = material();
+  Scratch dir;
+  dir.write("k.jxk", m.key);
+  dir.write("g.jxd", m.small_stream);
+  const Outcome decoded = run(dir, "jxdec", {"-k", "k.jxk", "g.jxd"}, without_entropy());
+  EXPECT_EQ(decoded.err, "");
+  EXPECT_EQ(decoded.status, 0);
+  EXPECT_EQ(dir.read("g"), m.small);
+  const Outcome viewed = run(dir, "jxview", {"k.jxk"}, without_entropy());
+  EXPECT_EQ(viewed.err, "");
+  EXPECT_EQ(viewed.status, 0);
+  EXPECT_EQ(viewed.out, run(dir, "jxview", {"k.jxk"}).out);
+}
+
+// ---------------------------------------------------------------------------------------
+// Permission errors, for a user that the permission bits do stop: root runs the programs
+// as "nobody".
+
+TEST(FaultTest, PermissionErrorsOfAnUnprivilegedUser) {
+  const Material& m = material();
+  const std::string key_denied = "Cannot write key file: Permission denied (os error 13)\n";
+  struct Row {
+    const char* name;
+    const char* program;
+    std::vector<std::string> arguments;
+    std::string out;
+    std::vector<std::string> made = {};
+    int status = 1;
+  };
+  const Row rows[] = {
+      {"jxenc, an unreadable input, the next still done", "jxenc",
+       {"-k", "open.jxk", "secret", "f"}, kDenied, {"f.jxd"}},
+      {"jxenc, an unwritable directory", "jxenc", {"-k", "open.jxk", "ro/f"}, kDenied},
+      {"jxenc, an unreadable key file", "jxenc", {"-k", "k.jxk", "f"}, kCannotImport},
+      {"jxdec, an unreadable stream, the next still done", "jxdec",
+       {"-k", "open.jxk", "secret.jxd", "h.jxd"}, kDenied, {"h"}},
+      {"jxdec, an unwritable directory", "jxdec", {"-k", "open.jxk", "ro/g.jxd"}, kDenied},
+      {"jxdec, an unreadable key file", "jxdec", {"-k", "k.jxk", "h.jxd"}, kCannotImport},
+      {"jxkey -f, an unreadable source", "jxkey", {"-f", "secret", "key"}, "Error: " + kDenied},
+      {"jxkey, an unwritable directory", "jxkey", {"-r", "ro/key"}, key_denied},
+      {"jxview, an unreadable file", "jxview", {"k.jxk"},
+       "libJX file inspection utility (1.0.0)\n\nCannot open file " + kDenied},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Scratch dir;
+    ASSERT_EQ(::mkdir(dir.at("ro").c_str(), 0755), 0);
+    const std::pair<const char*, std::string> files[] = {
+        {"k.jxk", m.key},   {"open.jxk", m.key},       {"f", "plain"},
+        {"h.jxd", m.small_stream}, {"secret", "plain"}, {"secret.jxd", m.small_stream},
+        {"ro/f", "plain"}, {"ro/g.jxd", m.small_stream}};
+    for (const auto& [name, bytes] : files) {
+      dir.write(name, bytes);
+      const std::string file = name;
+      const bool unreadable = file == "k.jxk" || file.rfind("secret", 0) == 0;
+      ::chmod(dir.at(file).c_str(), unreadable ? 0 : 0644);
+    }
+    ::chmod(dir.at("ro").c_str(), 0555);
+    std::vector<std::string> expected = dir.entries();
+    Launch launch;
+    if (::geteuid() == 0) launch.user = kNobody;
+    const Outcome outcome = run(dir, row.program, row.arguments, launch);
+    EXPECT_EQ(outcome.out, row.out);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.status, row.status);
+    expected.insert(expected.end(), row.made.begin(), row.made.end());
+    EXPECT_EQ(dir.entries(), sorted(expected));
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+
+// "--" is a flag group without letters, not the end of the options.
+TEST(FaultTest, DoubleDashIsAFlagGroup) {
+  Scratch dir;
+  dir.write("f", "plain");
+  Launch typed;
+  typed.input = "pw\npw\n";
+  const Outcome encoded = run(dir, "jxenc", {"--", "f"}, typed);
+  EXPECT_EQ(encoded.out, kPrompts);
+  EXPECT_EQ(encoded.status, 0);
+  ASSERT_EQ(::rename(dir.at("f").c_str(), dir.at("original").c_str()), 0);
+  const Outcome decoded = run(dir, "jxdec", {"--", "f.jxd"}, typed);
+  EXPECT_EQ(decoded.out, kPrompts);
+  EXPECT_EQ(decoded.status, 0);
+  EXPECT_EQ(dir.read("f"), "plain");
+}
+
+// A report or progress line that cannot be written turns success into status 1.
+TEST(FaultTest, StandardOutputThatCannotBeWritten) {
+  const Material& m = material();
+  struct Row {
+    const char* name;
+    const char* program;
+    std::vector<std::string> arguments;
+    std::vector<std::string> made;
+    std::string err;
+    int status = 1;
+  };
+  const Row rows[] = {
+      {"jxview report", "jxview", {"k.jxk"}, {}, "jxview: cannot write standard output\n"},
+      {"jxview stopped report", "jxview", {"g"}, {}, "jxview: cannot write standard output\n"},
+      {"jxenc progress lines", "jxenc", {"-V", "-k", "k.jxk", "g"}, {"g.jxd"},
+       "jxenc: cannot write standard output\n"},
+      {"jxenc error line", "jxenc", {"-k", "k.jxk", "absent", "g"}, {"g.jxd"},
+       "jxenc: cannot write standard output\n"},
+      {"jxdec progress lines", "jxdec", {"-V", "-k", "k.jxk", "s.jxd"}, {"s"},
+       "jxdec: cannot write standard output\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Scratch dir;
+    dir.write("k.jxk", m.key);
+    dir.write("g", m.small);
+    dir.write("s.jxd", m.small_stream);
+    std::vector<std::string> expected = dir.entries();
+    Launch launch;
+    launch.stdout_path = "/dev/full";
+    const Outcome outcome = run(dir, row.program, row.arguments, launch);
+    EXPECT_EQ(outcome.err, row.err);
+    EXPECT_EQ(outcome.status, row.status);
+    expected.insert(expected.end(), row.made.begin(), row.made.end());
+    EXPECT_EQ(dir.entries(), sorted(expected));
+  }
+}
+
+}  // namespace
