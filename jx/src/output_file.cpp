@@ -87,6 +87,8 @@ Status claim_name(const std::string& from, const std::string& to) {
   if (errno != EINVAL && errno != ENOSYS) return IoError::os(errno);
   // File systems without renameat2: a hard link also refuses an existing name.
   if (::link(from.c_str(), to.c_str()) != 0) return IoError::os(errno);
+  // The data now stand under their real name; a temporary name that cannot be removed is
+  // only a second name for them, so it does not fail the write.
   ::unlink(from.c_str());
   return Done{};
 }

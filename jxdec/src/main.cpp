@@ -39,13 +39,13 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
   if (arguments.empty()) {
     std::fputs("  Usage: jxdec [-k keyfile] [-F] [-V] file.jxd ...\n", stdout);
-    return 2;
+    return jxcli::finish(kProgram, 2);
   }
   jxcli::CodecCommand command = jxcli::scan_codec_arguments(arguments, jxcli::Codec::Decoder);
   if (command.key_path_missing) {
     std::fflush(stdout);
     std::fputs("Error parsing key path: no value provided\nUsage: jxdec -k path/to/key\n", stderr);
-    return 2;
+    return jxcli::finish(kProgram, 2);
   }
   if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
     jxcli::refuse(stderr, kProgram, *problem);

@@ -35,14 +35,14 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
   jxcli::CodecCommand command = jxcli::scan_codec_arguments(arguments, jxcli::Codec::Encoder);
+  if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
+    jxcli::refuse(stderr, kProgram, *problem);
+  }
   for (const auto& notice : command.notices) std::fputs(notice.c_str(), stdout);
   if (command.key_path_missing) {
     std::fflush(stdout);
     std::fputs("Error parsing key path: no value provided\nUsage: jxenc -k path/to/key\n", stderr);
-    return 2;
-  }
-  if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
-    jxcli::refuse(stderr, kProgram, *problem);
+    return jxcli::finish(kProgram, 2);
   }
   if (command.files.empty()) command.verbose = false;
   if (command.inflate && command.verbose) {

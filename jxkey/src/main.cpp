@@ -25,7 +25,8 @@ constexpr const char* kProgram = "jxkey";
 
 std::string take(jxcli::KeygenCommand& command, const char* what) {
   if (command.positional.empty()) refuse(std::string("no ") + what + " given");
-  std::string taken = std::move(command.positional.front());
+  std::string taken = command.positional.front();
+  jx::wipe(command.positional.front());  // it may be a password
   command.positional.pop_front();
   return taken;
 }
@@ -72,7 +73,7 @@ jx::Key derive_key(jxcli::KeygenCommand& command, jx::Rng& rng) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-  const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
+  std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
   jx::Rng rng = jx::Rng::from_os();
   if (arguments.empty()) {
     std::fputs("  Usage: jxkey [-r | -f source | -i password] name\n", stdout);
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
   }
   if (auto problem = jxcli::first_argument_problem(arguments)) refuse(*problem);
   jxcli::KeygenCommand command = jxcli::scan_keygen_arguments(arguments);
+  for (auto& argument : arguments) jx::wipe(argument);  // copies of a password among them
   const jx::Key key = derive_key(command, rng);
   // Returning rather than exiting from here on lets the key be wiped on every path.
   if (command.positional.empty()) {

@@ -9,8 +9,8 @@
 namespace jxcli {
 
 // The key for jxenc and jxdec: imported from the key file at `key_path`, or, when the path
-// is empty, made from a password typed twice. When neither works the designed message is
-// printed and the run ends with status 1.
+// is empty, made from a password typed twice. When neither works, "Cannot import key file,
+// parsing error" or the password failure is printed and the run ends with status 1.
 jx::Key obtain_key(const std::string& key_path);
 
 // The key of a file's contents: its bytes hashed as big-endian 32-bit words, a final group
