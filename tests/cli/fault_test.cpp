@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,12 +46,7 @@ Outcome run(const Scratch& dir, const std::string& program,
   return jxtest::run(dir.path(), jxtest::program(program), arguments, launch);
 }
 
-std::string random_bytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
+using jxtest::random_bytes;
 
 std::string big_endian(std::uint64_t value) {
   std::string bytes;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -31,6 +32,13 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 std::string program(const std::string& name) { return std::string(JX_BIN_DIR) + "/" + name; }
+
+std::string random_bytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (auto& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
 
 Scratch::Scratch() {
   std::string pattern = (fs::temp_directory_path() / "jx-test-XXXXXX").string();

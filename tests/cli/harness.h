@@ -14,6 +14,9 @@ namespace jxtest {
 // Path of a built program of the suite.
 std::string program(const std::string& name);
 
+// Bytes that look random, the same for the same seed.
+std::string random_bytes(std::size_t size, unsigned seed);
+
 // A fresh directory that is removed with everything in it when the value goes out of scope.
 class Scratch {
  public:

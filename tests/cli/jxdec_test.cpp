@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <random>
 #include <thread>
 
 #include "harness.h"
@@ -19,12 +18,7 @@ Outcome run(const Scratch& dir, const char* program, const std::vector<std::stri
   return jxtest::run(dir.path(), jxtest::program(program), arguments, launch);
 }
 
-std::string random_bytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
+using jxtest::random_bytes;
 
 // Writes `bytes` into the fifo at `path` in pieces of 1 to 700 bytes, with short pauses.
 std::thread feed_fifo(const std::string& path, const std::string& bytes) {

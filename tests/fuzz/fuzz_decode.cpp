@@ -11,21 +11,12 @@
 
 #include "jx/context.h"
 #include "jx/key.h"
+#include "memory_file.h"
 
 namespace {
 
-// An in-memory file holding the bytes, positioned at its start.
-jx::File memory_file(const std::uint8_t* data, std::size_t size) {
-  jx::File file(::memfd_create("fuzz_decode", MFD_CLOEXEC));
-  if (!file.is_open() || !file.write_all({data, size}) || !file.seek_set(0)) std::abort();
-  return file;
-}
-
-std::uint64_t big_endian_tail(const std::uint8_t* data, std::size_t size) {
-  std::uint64_t value = 0;
-  for (std::size_t i = size - 8; i < size; ++i) value = value << 8 | data[i];
-  return value;
-}
+using jxfuzz::big_endian_tail;
+using jxfuzz::memory_file;
 
 std::uint64_t size_of(const jx::File& file) {
   struct stat info {};

@@ -12,15 +12,11 @@
 
 #include "jx/context.h"
 #include "jx/key.h"
+#include "memory_file.h"
 
 namespace {
 
-// An in-memory file holding the bytes, positioned at its start.
-jx::File memory_file(const std::uint8_t* data, std::size_t size) {
-  jx::File file(::memfd_create("fuzz_roundtrip", MFD_CLOEXEC));
-  if (!file.is_open() || !file.write_all({data, size}) || !file.seek_set(0)) std::abort();
-  return file;
-}
+using jxfuzz::memory_file;
 
 std::vector<std::uint8_t> contents(jx::File& file) {
   if (!file.seek_set(0)) std::abort();
