@@ -142,9 +142,47 @@ void set_status(Outcome& outcome, int wait_status) {
 
 }  // namespace
 
-Started::Started(const std::string& directory, const std::string& program_path,
+namespace {
+
+// Copies of the programs in a directory that every user may enter, for runs as another user:
+// the build tree may sit below a directory that only its owner can enter.
+class SharedPrograms {
+ public:
+  ~SharedPrograms() {
+    std::error_code ignored;
+    if (!directory_.empty()) fs::remove_all(directory_, ignored);
+  }
+
+  std::string copy_of(const std::string& program_path) {
+    if (directory_.empty()) {
+      std::string pattern = (fs::temp_directory_path() / "jx-programs-XXXXXX").string();
+      if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+      directory_ = pattern;
+      ::chmod(directory_.c_str(), 0755);
+    }
+    const fs::path copy = fs::path(directory_) / fs::path(program_path).filename();
+    if (!fs::exists(copy)) {
+      fs::copy_file(program_path, copy);
+      fs::permissions(copy, fs::perms(0755));
+    }
+    return copy.string();
+  }
+
+ private:
+  std::string directory_;
+};
+
+std::string runnable_by(const Launch& launch, const std::string& program_path) {
+  static SharedPrograms shared;
+  return launch.user ? shared.copy_of(program_path) : program_path;
+}
+
+}  // namespace
+
+Started::Started(const std::string& directory, const std::string& given_program_path,
                  const std::vector<std::string>& arguments, const Launch& launch)
     : launch_(launch) {
+  const std::string program_path = runnable_by(launch, given_program_path);
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
