@@ -236,28 +236,32 @@ Status Context::decode_stream(File& input, File& output) {
   return decoded;
 }
 
-Status Context::encode_file(const std::string& input, const std::string& output, bool force) {
+namespace {
+
+// Runs one of the stream operations from the file at `input` into a temporary file that takes
+// the name `output` only once the operation succeeded.
+Status transform_file(Context& context, Status (Context::*operation)(File&, File&),
+                      const std::string& input, const std::string& output, bool force,
+                      mode_t mode, bool exact_mode) {
   auto source = File::open_read(input);
   if (!source) return source.error();
   if (!force && path_exists(output)) return IoError::os(EEXIST);
-  auto target = OutputFile::create(output, 0666, false);
+  auto target = OutputFile::create(output, mode, exact_mode);
   if (!target) return target.error();
-  if (auto encoded = encode_stream(source.value(), target.value().file()); !encoded) {
-    return encoded;
+  if (auto done = (context.*operation)(source.value(), target.value().file()); !done) {
+    return done;
   }
   return target.value().commit(force, false);
 }
 
+}  // namespace
+
+Status Context::encode_file(const std::string& input, const std::string& output, bool force) {
+  return transform_file(*this, &Context::encode_stream, input, output, force, 0666, false);
+}
+
 Status Context::decode_file(const std::string& input, const std::string& output, bool force) {
-  auto source = File::open_read(input);
-  if (!source) return source.error();
-  if (!force && path_exists(output)) return IoError::os(EEXIST);
-  auto target = OutputFile::create(output, 0600, true);
-  if (!target) return target.error();
-  if (auto decoded = decode_stream(source.value(), target.value().file()); !decoded) {
-    return decoded;
-  }
-  return target.value().commit(force, false);
+  return transform_file(*this, &Context::decode_stream, input, output, force, 0600, true);
 }
 
 }  // namespace jx
