@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -32,6 +34,10 @@ testing::AssertionResult waits_quietly_for_entry(Terminal& terminal, int number)
   }
   return testing::AssertionSuccess();
 }
+
+// The pseudo-terminal hands typed bytes to its line discipline asynchronously; bytes still
+// in flight when a signal turns echo back on would be echoed by the terminal itself.
+void let_typing_settle() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
 
 TEST(TerminalTest, EntriesAreHiddenAndOnlyTheirLineEndsShow) {
   struct Row {
@@ -93,6 +99,7 @@ TEST(TerminalTest, EndingSignalsPutEchoBackBeforeTheProgramDies) {
     }
     ASSERT_TRUE(waits_quietly_for_entry(terminal, row.entries_typed + 1));
     terminal.type("hid");
+    let_typing_settle();
     if (row.keys.empty()) {
       terminal.send_signal(row.signal_number);
     } else {
@@ -128,6 +135,7 @@ TEST(TerminalTest, StopShowsEchoAndContinueHidesItAgain) {
     terminal.type("password\n");
     ASSERT_TRUE(waits_quietly_for_entry(terminal, 2));
     terminal.type(row.before_stop);
+    let_typing_settle();
     if (row.stop_keys.empty()) {
       terminal.send_signal(SIGTSTP);
     } else {
