@@ -47,7 +47,7 @@ jx::Key file_key(jxcli::KeygenCommand& command) {
 }
 
 jx::Key prompted_key() {
-  jx::PasswordOutcome entered = jx::get_password();
+  jx::PasswordOutcome entered = jxcli::enter_password();
   if (!entered.password) {
     std::fflush(stdout);
     std::fputs(entered.failure.c_str(), stderr);
