@@ -29,10 +29,11 @@ constexpr std::string_view kMismatch = "Passwords do not match\n";
 constexpr std::size_t kFirstCapacity = 64;
 // Far beyond any password, and a bound on what endless input without a line feed can cost.
 constexpr std::size_t kLongestEntry = 65536;
-// Every signal whose default action ends the process, except those that only come from a
-// fault of the program itself, plus the stop and continue of job control.
+// The signals whose default action ends the process and that do not come from a fault of the
+// program itself (real-time signals aside), plus the stop and continue of job control.
 constexpr int kHandledSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1, SIGUSR2,
-                                   SIGALRM, SIGPROF, SIGVTALRM, SIGTSTP, SIGCONT};
+                                   SIGALRM, SIGPROF, SIGVTALRM, SIGPIPE, SIGXCPU, SIGXFSZ,
+                                   SIGIO,   SIGPWR,  SIGTSTP,   SIGCONT};
 constexpr std::size_t kHandledCount = std::size(kHandledSignals);
 
 // The signal handlers' view of the terminal while a password is typed: the attributes to

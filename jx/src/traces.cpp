@@ -25,18 +25,18 @@ constexpr std::size_t kStackToWipe = 256 * 1024;
       "vpxord %%zmm30, %%zmm30, %%zmm30\n\tvpxord %%zmm31, %%zmm31, %%zmm31"
       :
       :
-      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
-        "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18",
-        "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm26", "xmm27",
-        "xmm28", "xmm29", "xmm30", "xmm31");
+      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10",
+        "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20",
+        "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30",
+        "xmm31");
 }
 
 [[gnu::target("avx"), gnu::noinline]] void wipe_avx_registers() {
   asm volatile("vzeroall"
                :
                :
-               : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
-                 "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
+               : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
+                 "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
 }
 
 [[gnu::noinline]] void wipe_sse_registers() {
@@ -49,8 +49,8 @@ constexpr std::size_t kStackToWipe = 256 * 1024;
       "pxor %%xmm15, %%xmm15"
       :
       :
-      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
-        "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
+      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10",
+        "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
 }
 
 #endif
