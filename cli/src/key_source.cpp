@@ -32,13 +32,27 @@ jx::Key obtain_key(const std::string& key_path) {
     }
     return key;
   }
-  jx::PasswordOutcome entered = jx::get_password();
+  jx::PasswordOutcome entered = enter_password();
   if (!entered.password) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", entered.failure.c_str());
     std::exit(1);
   }
   return jx::Key::new_from_string(std::move(*entered.password));
+}
+
+jx::PasswordOutcome enter_password() {
+  jx::Result<jx::PasswordOutcome> entered = jx::get_password();
+  std::fflush(stdout);  // the prompts come before whatever follows on standard error
+  if (!entered) {
+    std::fprintf(stderr, "Cannot read password: %s\n", entered.error().message_form().c_str());
+    std::exit(1);
+  }
+  const auto& password = entered.value().password;
+  if (password && password->empty()) {
+    std::fputs("Warning: the password is empty; anyone can use the key it gives\n", stderr);
+  }
+  return std::move(entered).value();
 }
 
 jx::Result<jx::Key> key_from_source(jx::File& source) {

@@ -8,6 +8,7 @@
 #include "jx/fast_hash.h"
 #include "jx/output_file.h"
 #include "jx/utf8.h"
+#include "traces.h"
 
 namespace jx {
 namespace {
@@ -59,6 +60,7 @@ Key Key::new_from_string(std::string password) {
   FastHash hash(kSeedSize);
   for_each_scalar(password, [&](char32_t scalar) { hash.digest(scalar); });
   wipe(password);
+  wipe_vector_registers();
   return new_from_seed(hash.get()).value();
 }
 

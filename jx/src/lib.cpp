@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -18,6 +17,7 @@
 
 #include "jx/jx.h"
 #include "jx/utf8.h"
+#include "traces.h"
 
 namespace jx {
 namespace {
@@ -29,7 +29,11 @@ constexpr std::string_view kMismatch = "Passwords do not match\n";
 constexpr std::size_t kFirstCapacity = 64;
 // Far beyond any password, and a bound on what endless input without a line feed can cost.
 constexpr std::size_t kLongestEntry = 65536;
-constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
+// The signals whose default action ends the process and that do not come from a fault of the
+// program itself (real-time signals aside), plus the stop and continue of job control.
+constexpr int kHandledSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1, SIGUSR2,
+                                   SIGALRM, SIGPROF, SIGVTALRM, SIGPIPE, SIGXCPU, SIGXFSZ,
+                                   SIGIO,   SIGPWR,  SIGTSTP,   SIGCONT};
 constexpr std::size_t kHandledCount = std::size(kHandledSignals);
 
 // The signal handlers' view of the terminal while a password is typed: the attributes to
@@ -200,30 +204,21 @@ void strip_line_end(std::string& line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
 }
 
-Result<std::string> read_entry() {
+// `required` refuses an input that ends before the entry's first byte: an absent entry is
+// not an empty password.
+Result<std::string> read_entry(bool required) {
   if (Status prompted = write_prompt(); !prompted) return prompted.error();
   Result<std::string> line = ::isatty(STDIN_FILENO) ? read_line_quietly() : read_line();
   if (!line) return line;
+  if (required && line.value().empty()) {
+    return IoError::simple(ErrorKind::UnexpectedEof, "input ended before a password was entered");
+  }
   if (!is_utf8(line.value())) {
     wipe_all(line.value());
     return IoError::simple(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
   }
   strip_line_end(line.value());
   return line;
-}
-
-[[noreturn]] void end_run(const std::string& message) {
-  std::fprintf(stderr, "Cannot read password: %s\n", message.c_str());
-  std::exit(1);
-}
-
-// The entry, or the end of the run with the reason on standard error; `earlier` is wiped
-// before the run ends.
-std::string read_entry_or_end(std::string* earlier) {
-  Result<std::string> entry = read_entry();
-  if (entry) return std::move(entry.value());
-  if (earlier) wipe_all(*earlier);
-  end_run(entry.error().message_form());
 }
 
 // NFKC of a valid UTF-8 text, written straight into a buffer of ours so that no copy of
@@ -251,27 +246,40 @@ Result<std::string> nfkc(const std::string& text) {
   }
 }
 
+// Reads both entries and makes the outcome of them; both are wiped whatever happens. Kept
+// out of line so that its frames lie below get_password's, where the stack is wiped.
+[[gnu::noinline]] Result<PasswordOutcome> outcome_of_entries() {
+  Result<std::string> first = read_entry(true);
+  if (!first) return first.error();
+  Result<std::string> second = read_entry(false);
+  if (!second) {
+    wipe_all(first.value());
+    return second.error();
+  }
+  PasswordOutcome outcome;
+  Result<std::string> normal = std::string();
+  if (first.value() == second.value()) {
+    normal = nfkc(second.value());
+  } else {
+    outcome.failure = kMismatch;
+  }
+  wipe_all(first.value());
+  wipe_all(second.value());
+  if (!normal) return normal.error();
+  if (outcome.failure.empty()) outcome.password = std::move(normal.value());
+  return outcome;
+}
+
 }  // namespace
 
 PasswordOutcome::~PasswordOutcome() {
   if (password) wipe_all(*password);
 }
 
-PasswordOutcome get_password() {
-  std::string first = read_entry_or_end(nullptr);
-  std::string second = read_entry_or_end(&first);
-  PasswordOutcome outcome;
-  if (first != second) {
-    outcome.failure = kMismatch;
-  } else if (Result<std::string> normal = nfkc(second); normal) {
-    outcome.password = std::move(normal.value());
-  } else {
-    wipe_all(first);
-    wipe_all(second);
-    end_run(normal.error().message_form());
-  }
-  wipe_all(first);
-  wipe_all(second);
+Result<PasswordOutcome> get_password() {
+  Result<PasswordOutcome> outcome = outcome_of_entries();
+  wipe_stack_below();
+  wipe_vector_registers();
   return outcome;
 }
 

@@ -8,6 +8,7 @@
 
 #include "jx/jx.h"
 #include "jxcli/args.h"
+#include "jxcli/core_dumps.h"
 #include "jxcli/codec_args.h"
 #include "jxcli/key_source.h"
 #include "jxcli/progress.h"
@@ -32,6 +33,7 @@ bool encode(const jx::Key& key, const jxcli::CodecCommand& command, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+  jxcli::forbid_core_dumps();
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
   jxcli::CodecCommand command = jxcli::scan_codec_arguments(arguments, jxcli::Codec::Encoder);

@@ -9,6 +9,7 @@
 #include "jx/file.h"
 #include "jx/jx.h"
 #include "jxcli/args.h"
+#include "jxcli/core_dumps.h"
 #include "jxcli/key_source.h"
 #include "jxcli/keygen_args.h"
 
@@ -46,7 +47,7 @@ jx::Key file_key(jxcli::KeygenCommand& command) {
 }
 
 jx::Key prompted_key() {
-  jx::PasswordOutcome entered = jx::get_password();
+  jx::PasswordOutcome entered = jxcli::enter_password();
   if (!entered.password) {
     std::fflush(stdout);
     std::fputs(entered.failure.c_str(), stderr);
@@ -72,6 +73,7 @@ jx::Key derive_key(jxcli::KeygenCommand& command, jx::Rng& rng) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  jxcli::forbid_core_dumps();
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
   jx::Rng rng = jx::Rng::from_os();

@@ -6,6 +6,7 @@
 
 #include "jx/file.h"
 #include "jxcli/args.h"
+#include "jxcli/core_dumps.h"
 #include "jxcli/inspect.h"
 
 namespace {
@@ -18,6 +19,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  jxcli::forbid_core_dumps();
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   jxcli::StdoutPrinter out;
   out.print(kBanner);

@@ -192,9 +192,11 @@ Started::Started(const std::string& directory, const std::string& given_program_
   if (child_ == 0) {
     reset_signals();
     ::umask(022);
-    if (launch.input_is_null) {
-      int null = ::open("/dev/null", O_RDONLY);
-      ::dup2(null, 0);
+    if (launch.input_is_null || !launch.stdin_path.empty()) {
+      const char* path = launch.input_is_null ? "/dev/null" : launch.stdin_path.c_str();
+      const int file = ::open(path, O_RDONLY);
+      if (file < 0) ::_exit(124);
+      ::dup2(file, 0);
     } else {
       ::dup2(in[0], 0);
     }
@@ -242,7 +244,7 @@ void Started::send_signal(int signal_number) {
 Outcome Started::finish() {
   Outcome outcome;
   std::size_t written = 0;
-  if (launch_.input_is_null || launch_.input.empty()) {
+  if (launch_.input_is_null || !launch_.stdin_path.empty() || launch_.input.empty()) {
     ::close(stdin_);
     stdin_ = -1;
   }

@@ -44,6 +44,7 @@ class Scratch {
 struct Launch {
   std::string input;                        // written to standard input, which then closes
   bool input_is_null = false;               // standard input is /dev/null instead
+  std::string stdin_path;                   // standard input opens this file instead
   std::optional<rlim_t> file_size_limit;    // RLIMIT_FSIZE in bytes
   bool ignore_sigxfsz = false;
   std::vector<std::string> environment;     // NAME=value entries, replacing inherited ones

@@ -1,18 +1,25 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "harness.h"
+#include "jx/key.h"
 
 namespace {
 
@@ -200,6 +207,271 @@ TEST(SecretsTest, ErrorsNeverShowTheSecret) {
     const std::string printed = outcome.out + outcome.err;
     EXPECT_EQ(printed.find(secret), std::string::npos) << printed;
     EXPECT_EQ(printed.find("Marker"), std::string::npos) << printed;
+  }
+}
+
+// The state letter of /proc/PID/stat ("S" while the program waits), or "" once it is gone.
+std::string process_state(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const std::size_t end_of_name = line.rfind(')');
+  return end_of_name == std::string::npos ? "" : line.substr(end_of_name + 2, 1);
+}
+
+// Waits until the program runs `name` (not the test's copy before exec) and sleeps in a call.
+testing::AssertionResult waits_in(pid_t pid, const std::string& name) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+  while (Clock::now() < deadline) {
+    std::error_code ignored;
+    const auto running = std::filesystem::read_symlink(exe, ignored).filename().string();
+    if (running == name && process_state(pid) == "S") return testing::AssertionSuccess();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return testing::AssertionFailure() << name << " never came to wait";
+}
+
+// The soft and hard core limits of a running process, as /proc shows them.
+std::string core_limits(pid_t pid) {
+  std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+  std::string line;
+  while (std::getline(limits, line)) {
+    if (line.rfind("Max core file size", 0) != 0) continue;
+    std::istringstream fields(line.substr(std::strlen("Max core file size")));
+    std::string soft, hard;
+    fields >> soft >> hard;
+    return soft + " " + hard;
+  }
+  return "no core limit line";
+}
+
+// Each program, waiting for its input, runs with no core limit left and is not dumpable:
+// run as "nobody", /proc shows its files as root's. The test raises its own core limit
+// first so that the program has one to drop.
+TEST(SecretsTest, NoProgramCanLeaveACoreFile) {
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const bool as_nobody = ::geteuid() == 0;  // only root can start a program as another user
+  rlimit kept{};
+  ASSERT_EQ(::getrlimit(RLIMIT_CORE, &kept), 0);
+  ASSERT_GT(kept.rlim_max, 0u) << "the test needs a hard core limit above 0 to hand on";
+  const rlimit raised{kept.rlim_max, kept.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_CORE, &raised), 0);
+  struct Row {
+    const char* program;
+    std::vector<std::string> arguments;  // each waits on its standard input or the fifo "in"
+  };
+  const Row rows[] = {
+      {"jxkey", {"k"}},
+      {"jxenc", {"f"}},
+      {"jxdec", {"f.jxd"}},
+      {"jxview", {"in"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.program);
+    Scratch dir;
+    ASSERT_EQ(::mkfifo(dir.at("in").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(dir.at("in").c_str(), 0666), 0);
+    Launch launch;
+    if (as_nobody) launch.user = nobody->pw_uid;
+    jxtest::Started started(dir.path(), jxtest::program(row.program), row.arguments, launch);
+    const int writer =
+        row.arguments[0] == "in" ? jxtest::open_fifo_writer(dir.at("in")) : -1;
+    ASSERT_TRUE(waits_in(started.pid(), row.program));
+    EXPECT_EQ(core_limits(started.pid()), "0 0");
+    if (as_nobody) {
+      struct stat info {};
+      ASSERT_EQ(::stat(("/proc/" + std::to_string(started.pid()) + "/mem").c_str(), &info), 0);
+      EXPECT_EQ(info.st_uid, 0u) << "a dumpable process's /proc files belong to its own user";
+    }
+    started.send_signal(SIGKILL);
+    started.finish();
+    if (writer >= 0) ::close(writer);
+  }
+  ::setrlimit(RLIMIT_CORE, &kept);
+}
+
+// A byte string to look for in a process's memory, and how to name it in a message.
+struct Needle {
+  std::string label;
+  std::string bytes;
+};
+
+// Where the needles lie in the readable memory of `pid`, or why it could not be read.
+struct Found {
+  std::vector<std::string> places;  // "label in <line of /proc/PID/maps>"
+  std::string problem;
+};
+
+// Reservations this large (the sanitizers' shadow memory) hold no data of the program.
+constexpr std::uint64_t kLargestRegion = std::uint64_t{1} << 32;
+
+Found search_memory(pid_t pid, const std::vector<Needle>& needles) {
+  Found found;
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::ifstream maps(proc + "/maps");
+  const int mem = ::open((proc + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
+  if (!maps || mem < 0) {
+    found.problem = "cannot open " + proc + "/mem: " + std::strerror(errno) +
+                    " (the test must run as root to read the program's memory)";
+    if (mem >= 0) ::close(mem);
+    return found;
+  }
+  std::size_t longest = 0;
+  for (const Needle& needle : needles) longest = std::max(longest, needle.bytes.size());
+  std::size_t regions_read = 0;
+  std::string line;
+  while (std::getline(maps, line) && found.problem.empty()) {
+    std::istringstream fields(line);
+    std::string range, permissions, offset, device, inode, name;
+    fields >> range >> permissions >> offset >> device >> inode >> name;
+    if (permissions[0] != 'r') continue;
+    // The kernel's own pages for fast clock reads cannot be read through mem.
+    if (name.rfind("[vvar", 0) == 0 || name == "[vsyscall]") continue;
+    const std::size_t dash = range.find('-');
+    const std::uint64_t start = std::stoull(range.substr(0, dash), nullptr, 16);
+    const std::uint64_t end = std::stoull(range.substr(dash + 1), nullptr, 16);
+    if (end - start > kLargestRegion && name.empty()) continue;
+    // Read in pieces that overlap by less than a needle, so that none is cut in two unseen.
+    constexpr std::uint64_t kPiece = 1 << 20;
+    std::string piece;
+    for (std::uint64_t at = start; at < end; at += kPiece) {
+      const std::uint64_t from = at == start ? at : at - (longest - 1);
+      piece.resize(std::min(end, at + kPiece) - from);
+      const ssize_t n = ::pread(mem, piece.data(), piece.size(), static_cast<off_t>(from));
+      if (n != static_cast<ssize_t>(piece.size())) {
+        found.problem = "cannot read " + line + ": " + std::strerror(errno);
+        break;
+      }
+      for (const Needle& needle : needles) {
+        if (piece.find(needle.bytes) != std::string::npos) {
+          found.places.push_back(needle.label + " in " + line);
+        }
+      }
+    }
+    ++regions_read;
+  }
+  ::close(mem);
+  if (found.problem.empty() && regions_read == 0) found.problem = "no readable memory";
+  return found;
+}
+
+// The text in UTF-16 or UTF-32 (little-endian), for ASCII text.
+std::string widened(const std::string& ascii, std::size_t width) {
+  std::string wide;
+  for (char c : ascii) {
+    wide += c;
+    wide.append(width - 1, '\0');
+  }
+  return wide;
+}
+
+// Once encryption of a file has begun, no copy of the typed password is left anywhere in the
+// program's memory: not of the entry, not of its normal form, in none of the encodings that
+// reading, normalizing and hashing use. The file to encrypt is a fifo, and the program is
+// looked at while it waits for more of it, its output already made.
+TEST(SecretsTest, NoCopyOfTheTypedPasswordIsLeftWhenEncryptionBegins) {
+  ::signal(SIGPIPE, SIG_IGN);
+  // The entry has a decomposed accent, so that normalization has work to do; both plain
+  // stretches around it are long enough that no other bytes match them by chance.
+  const std::string before = "MemProbe-7Qz";
+  const std::string after = "-Wk3Lr9vT";
+  const std::string password = before + "e\xCC\x81" + after;
+  Scratch input;
+  input.write("typed", password + "\n" + password + "\n");
+  Scratch dir;
+  ASSERT_EQ(::mkfifo(dir.at("in").c_str(), 0600), 0);
+  Launch launch;
+  launch.stdin_path = input.at("typed");
+  jxtest::Started started(dir.path(), jxtest::program("jxenc"), {"in"}, launch);
+  const int writer = jxtest::open_fifo_writer(dir.at("in"));
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "plain", 5), 5);
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while ((open_files(started.pid(), dir.path() + "/") < 2 || process_state(started.pid()) != "S") &&
+         Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(open_files(started.pid(), dir.path() + "/"), 2u) << "the input and the output";
+  ASSERT_EQ(process_state(started.pid()), "S");
+  std::vector<Needle> needles;
+  for (const std::string& plain : {before, after}) {
+    for (std::size_t width : {1u, 2u, 4u}) {
+      needles.push_back({"\"" + plain + "\" in " + std::to_string(width) + "-byte units",
+                         widened(plain, width)});
+    }
+  }
+  const Found found = search_memory(started.pid(), needles);
+  ::close(writer);
+  const Outcome outcome = started.finish();
+  ASSERT_EQ(found.problem, "");
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_TRUE(dir.exists("in.jxd"));
+  EXPECT_EQ(found.places, std::vector<std::string>{});
+}
+
+// An input that ends before the first entry has begun gives no key at all, while an entry
+// given as an empty line is the empty password, taken with a warning.
+TEST(SecretsTest, AnAbsentPasswordIsRefusedAndAnEmptyOneWarned) {
+  const std::string prompt = "Enter your password:";
+  const std::string refused = "Cannot read password: input ended before a password was entered\n";
+  const std::string warned = "Warning: the password is empty; anyone can use the key it gives\n";
+  struct Row {
+    const char* name;
+    const char* program;
+    std::vector<std::string> arguments;
+    std::string input;
+    bool null_input = false;
+    std::string out;
+    std::string err;
+    int status;
+    std::vector<std::string> made;  // besides the files every row starts with
+  };
+  const Row rows[] = {
+      {"jxenc, empty key path, /dev/null", "jxenc", {"-k", "", "f"}, "", true, prompt, refused,
+       1, {}},
+      {"jxenc, closed pipe", "jxenc", {"f"}, "", false, prompt, refused, 1, {}},
+      {"jxkey, /dev/null", "jxkey", {"k"}, "", true, prompt, refused, 1, {}},
+      {"jxdec, /dev/null", "jxdec", {"e.jxd"}, "", true, prompt, refused, 1, {}},
+      {"jxenc, two empty lines", "jxenc", {"f"}, "\n\n", false, prompt + prompt, warned, 0,
+       {"f.jxd"}},
+      {"jxenc, one empty line then the end", "jxenc", {"-k", "", "f"}, "\n", false,
+       prompt + prompt, warned, 0, {"f.jxd"}},
+      {"jxkey, two empty lines", "jxkey", {"k"}, "\n\n", false, prompt + prompt, warned, 0,
+       {"k.jxk"}},
+      {"jxdec, two empty lines", "jxdec", {"e.jxd"}, "\n\n", false, prompt + prompt, warned, 0,
+       {"e"}},
+      {"jxenc, a line then the end: entries differ", "jxenc", {"f"}, "pw\n", false,
+       prompt + prompt, "Passwords do not match\n\n", 1, {}},
+  };
+  Scratch made;
+  made.write("e", "made with the empty password");
+  ASSERT_TRUE(jx::Key::new_from_string("").export_to(made.at("empty.jxk")));
+  ASSERT_EQ(run(made, "jxenc", {"-k", "empty.jxk", "e"}).status, 0);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Scratch dir;
+    dir.write("f", "plain");
+    dir.write("e.jxd", made.read("e.jxd"));
+    Launch launch;
+    launch.input = row.input;
+    launch.input_is_null = row.null_input;
+    const Outcome outcome = run(dir, row.program, row.arguments, launch);
+    EXPECT_EQ(outcome.out, row.out);
+    EXPECT_EQ(outcome.err, row.err);
+    EXPECT_EQ(outcome.status, row.status);
+    std::vector<std::string> expected = {"e.jxd", "f"};
+    expected.insert(expected.end(), row.made.begin(), row.made.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(dir.entries(), expected);
+    if (dir.exists("k.jxk")) {
+      EXPECT_EQ(dir.read("k.jxk"), made.read("empty.jxk"));
+    }
+    if (dir.exists("e")) {
+      EXPECT_EQ(dir.read("e"), "made with the empty password");
+    }
   }
 }
 

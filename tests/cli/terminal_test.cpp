@@ -88,6 +88,11 @@ TEST(TerminalTest, EndingSignalsPutEchoBackBeforeTheProgramDies) {
       {"SIGHUP", 1, "", SIGHUP},
       {"SIGQUIT", 1, "", SIGQUIT},
       {"Ctrl-\\ typed", 1, "\x1c", SIGQUIT},
+      {"SIGUSR1", 1, "", SIGUSR1},
+      {"SIGUSR2", 1, "", SIGUSR2},
+      {"SIGALRM", 1, "", SIGALRM},
+      {"SIGVTALRM", 1, "", SIGVTALRM},
+      {"SIGPROF at the first entry", 0, "", SIGPROF},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -4,6 +4,7 @@
 
 #include "jx/file.h"
 #include "jx/io_error.h"
+#include "jx/jx.h"
 #include "jx/key.h"
 
 namespace jxcli {
@@ -12,6 +13,11 @@ namespace jxcli {
 // is empty, made from a password typed twice. When neither works, "Cannot import key file,
 // parsing error" or the password failure is printed and the run ends with status 1.
 jx::Key obtain_key(const std::string& key_path);
+
+// A password typed twice, or the failure text when the entries differed. A reading error
+// ends the run with "Cannot read password: ..." on standard error and status 1; an empty
+// password is taken with a warning on standard error.
+jx::PasswordOutcome enter_password();
 
 // The key of a file's contents: its bytes hashed as big-endian 32-bit words, a final group
 // of 1 to 3 bytes filled with zeros.

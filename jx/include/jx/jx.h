@@ -21,8 +21,8 @@ struct PasswordOutcome {
 };
 
 // Asks twice for a password on standard input ("Enter your password:" on standard output),
-// with echo off on a terminal. A reading error ends the run with a message on standard error
-// and status 1, the terminal restored.
-PasswordOutcome get_password();
+// with echo off on a terminal. A reading error, or an input that ends before the first entry
+// has begun, is returned as the error, the terminal restored.
+Result<PasswordOutcome> get_password();
 
 }  // namespace jx
