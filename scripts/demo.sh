@@ -7,7 +7,7 @@ echo "Checking the packages this needs..."
 JX_WITH_EXTRAS=0 "$root/scripts/deps.sh"
 echo "Configuring the build in build/release..."
 cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DJX_TESTS=OFF >/dev/null
-echo "Building jx and its four programs with $jobs jobs (a minute or two on 2 cores)..."
+echo "Building jx and its four programs with $jobs jobs (under a minute on 2 cores)..."
 if ! cmake --build "$root/build/release" -j"$jobs" >"$root/build/release/build.log" 2>&1; then
   cat "$root/build/release/build.log"
   exit 1
