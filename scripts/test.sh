@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: a Release build with warnings as errors (g++), then a Debug build under
+# Runs every test: a Release build with warnings as errors (g++), then the installed library
+# (static, then shared) used by examples/ through CMake and pkg-config, then a Debug build under
 # AddressSanitizer and UndefinedBehaviorSanitizer (clang++ when present), then the fuzz
 # targets for a short time each.
 set -euo pipefail
@@ -17,6 +18,34 @@ run_suite() {
 
 echo "== warnings as errors (g++, Release)"
 run_suite "$root/build/werror" -DCMAKE_BUILD_TYPE=Release -DJX_WERROR=ON -DCMAKE_CXX_COMPILER=g++
+
+# Installs the build in `dir` into a scratch prefix, builds examples/ against it with its own
+# CMake project and with the flags pkg-config gives, and runs both in empty directories.
+check_installed_library() {
+  local dir=$1 scratch libdir flags
+  scratch=$(mktemp -d)
+  cmake --install "$dir" --prefix "$scratch/prefix" >/dev/null
+  cmake -S "$root/examples" -B "$scratch/build" -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
+  cmake --build "$scratch/build" >/dev/null
+  mkdir "$scratch/cmake-run"
+  (cd "$scratch/cmake-run" && "$scratch/build/roundtrip")
+
+  libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$dir/CMakeCache.txt")
+  flags=$(PKG_CONFIG_PATH="$scratch/prefix/$libdir/pkgconfig" pkg-config --cflags --libs jx)
+  # shellcheck disable=SC2086  # the flags are words
+  c++ -std=c++20 "$root/examples/roundtrip.cpp" $flags -o "$scratch/roundtrip-pc"
+  mkdir "$scratch/pc-run"
+  (cd "$scratch/pc-run" && LD_LIBRARY_PATH="$scratch/prefix/$libdir" "$scratch/roundtrip-pc")
+  rm -rf "$scratch"
+}
+
+echo "== installed library, static (examples/ through CMake and pkg-config)"
+check_installed_library "$root/build/werror"
+echo "== installed library, shared"
+cmake -S "$root" -B "$root/build/shared" -DCMAKE_BUILD_TYPE=Release -DJX_WERROR=ON \
+  -DBUILD_SHARED_LIBS=ON -DJX_TESTS=OFF >/dev/null
+cmake --build "$root/build/shared" -j"$jobs" >/dev/null
+check_installed_library "$root/build/shared"
 
 sanitize_compiler=g++
 command -v clang++ >/dev/null && sanitize_compiler=clang++

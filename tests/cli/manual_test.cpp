@@ -169,19 +169,12 @@ INSTANTIATE_TEST_SUITE_P(Pages, ManualPageTest, ::testing::ValuesIn(kPages),
                            return std::string(page.param.program);
                          });
 
-bool built(const std::string& name) {
-  return ::access(jxtest::program(name).c_str(), X_OK) == 0;
-}
-
 // A directory with the files of the pages' examples: a key from a known password, a
 // 14-byte file, its stream and a stream cut short.
 class PageExamplesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (on_path("groff").empty()) GTEST_SKIP() << "groff is not installed";
-    for (const char* program : {"jxkey", "jxenc", "jxview", "jxdec"}) {
-      if (!built(program)) GTEST_SKIP() << program << " is not built";
-    }
     dir_.write("hello.txt", "Hello, world!\n");
     dir_.write("notes.txt", "hi\n");
     ASSERT_EQ(run("jxkey", {"-i", "correct horse", "demo"}).status, 0);
