@@ -196,8 +196,12 @@ int inspect(jx::File file, Printer& out) {
 }
 
 int inspect_jxd(jx::File file, Printer& out) {
-  // Only the options of a context over the all-zero key are used; its generator is never drawn.
-  auto decoder = std::make_unique<jx::Context>(jx::Key{}, jx::Rng(jx::Rng::Seed{}));
+  // Only the options of a context over the all-zero key are used: it needs no code tables, and
+  // its generator is never drawn.
+  const jx::Key zero_key;
+  auto decoder =
+      std::make_unique<jx::Context>(zero_key, jx::Rng(jx::Rng::Seed{}),
+                                    jx::CodeTables::build(zero_key, jx::CodeTables::Use::None));
   out.print("filetype:           JXD (JX encrypted data stream)\n");
   if (!stream_header(file, decoder->options, out)) return kStopped;
   out.print("\n");

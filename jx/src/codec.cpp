@@ -12,7 +12,6 @@
 namespace jx {
 namespace {
 
-constexpr std::size_t kChunkSize = 256 * 1024;
 constexpr std::uint8_t kVersion = 1;
 
 void put_big_endian_64(std::uint64_t word, std::uint8_t* out) {
@@ -208,13 +207,14 @@ Status decode_blocks(Context& context, const ByteTable& position, ChunkReader& r
 }  // namespace
 
 Status Context::encode_stream(File& input, File& output) {
+  if (auto begun = begin_stream(true); !begun) return begun;
   mod_a = rng.get();
   mod_b = rng.get();
   mod_c = rng.get();
   mod_s = rng.get();
   rewrite_key_words(*this);
-  ChunkReader reader(input, kChunkSize);
-  ChunkWriter writer(output, kChunkSize);
+  ChunkReader reader(input, buffers->input());
+  ChunkWriter writer(output, buffers->output());
   std::uint64_t footer_at = std::numeric_limits<std::uint64_t>::max();
   Status encoded = encode_all(*this, reader, writer, footer_at);
   if (!encoded) return name_stalled_write(encoded.error(), writer, footer_at, options.inflate);
@@ -222,15 +222,16 @@ Status Context::encode_stream(File& input, File& output) {
 }
 
 Status Context::decode_stream(File& input, File& output) {
+  if (auto begun = begin_stream(false); !begun) return begun;
   if (!key.is_permutation()) {
     return IoError::custom(ErrorKind::InvalidInput, "the key is not a permutation");
   }
-  ChunkReader reader(input, kChunkSize);
+  ChunkReader reader(input, buffers->input());
   if (auto header = read_header(*this, reader); !header) return header;
   rewrite_key_words(*this);
   ByteTable position;
   for (std::size_t i = 0; i < 256; ++i) position[key.k[i]] = static_cast<std::uint8_t>(i);
-  ChunkWriter writer(output, kChunkSize);
+  ChunkWriter writer(output, buffers->output());
   Status decoded = decode_blocks(*this, position, reader, writer);
   wipe(position.data(), position.size());
   return decoded;
@@ -256,11 +257,17 @@ Status transform_file(Context& context, Status (Context::*operation)(File&, File
 
 }  // namespace
 
+// A context that has served its stream fails before any file is touched, and the buffers are
+// in place before the output exists.
 Status Context::encode_file(const std::string& input, const std::string& output, bool force) {
+  if (auto unused = refuse_if_served(); !unused) return unused;
+  if (!buffers) buffers = std::make_shared<StreamBuffers>();
   return transform_file(*this, &Context::encode_stream, input, output, force, 0666, false);
 }
 
 Status Context::decode_file(const std::string& input, const std::string& output, bool force) {
+  if (auto unused = refuse_if_served(); !unused) return unused;
+  if (!buffers) buffers = std::make_shared<StreamBuffers>();
   return transform_file(*this, &Context::decode_stream, input, output, force, 0600, true);
 }
 

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 
 #include "jx/io_error.h"
 
@@ -57,14 +55,12 @@ bool fill_from_os(Rng::Seed& seed) {
   return fill_from_dev_random(seed);
 }
 
-Rng Rng::from_os() {
+Result<Rng> Rng::from_os() {
   Seed seed{};
   if (!fill_from_os(seed)) {
-    const IoError error = IoError::os(errno);
-    std::fflush(stdout);
-    std::fprintf(stderr, "jx::Rng::new() Cannot seed the RNG in a secure manner.\n%s\n",
-                 error.detailed_form().c_str());
-    std::exit(101);
+    const int code = errno;
+    ::explicit_bzero(seed.data(), seed.size());
+    return IoError::os(code);
   }
   Rng rng(seed);
   ::explicit_bzero(seed.data(), seed.size());

@@ -11,6 +11,7 @@
 #include "jxcli/args.h"
 #include "jxcli/key_source.h"
 #include "jxcli/keygen_args.h"
+#include "jxcli/seeding.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ jx::Key derive_key(jxcli::KeygenCommand& command, jx::Rng& rng) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
-  jx::Rng rng = jx::Rng::from_os();
+  jx::Rng rng = jxcli::generator_from_os();
   if (arguments.empty()) {
     std::fputs("  Usage: jxkey [-r | -f source | -i password] name\n", stdout);
     return jxcli::finish(kProgram, 2);
