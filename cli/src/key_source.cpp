@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "jx/byte_order.h"
 #include "jx/fast_hash.h"
 #include "jx/jx.h"
 
@@ -13,11 +14,6 @@ namespace {
 [[noreturn]] void cannot_import() {
   std::fputs("Cannot import key file, parsing error\n", stdout);
   std::exit(1);
-}
-
-std::uint32_t big_endian_32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
-         static_cast<std::uint32_t>(bytes[2]) << 8 | static_cast<std::uint32_t>(bytes[3]);
 }
 
 }  // namespace
@@ -55,7 +51,7 @@ jx::Result<jx::Key> key_from_source(jx::File& source) {
     const bool at_end = read.value() == 0;
     std::size_t at = 0;
     for (; at + 4 <= available; at += 4) {
-      hash.digest(big_endian_32(&chunk[at]));
+      hash.digest(jx::load_big_endian_32(&chunk[at]));
     }
     pending = available - at;
     std::copy(chunk.begin() + static_cast<std::ptrdiff_t>(at),
@@ -64,7 +60,7 @@ jx::Result<jx::Key> key_from_source(jx::File& source) {
   }
   if (pending > 0) {
     std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(pending), chunk.begin() + 4, 0);
-    hash.digest(big_endian_32(chunk.data()));
+    hash.digest(jx::load_big_endian_32(chunk.data()));
   }
   jx::wipe(chunk);
   return jx::Key::new_from_seed(hash.get());

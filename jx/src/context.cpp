@@ -8,12 +8,13 @@
 namespace jx {
 
 void Options::set_bits(std::uint8_t bits) {
-  partial = (bits & 1) != 0;
-  inflate = (bits & 2) != 0;
+  partial = (bits & format::kPartialBit) != 0;
+  inflate = (bits & format::kInflateBit) != 0;
 }
 
 std::uint8_t Options::bits() const {
-  return static_cast<std::uint8_t>((partial ? 1 : 0) | (inflate ? 2 : 0));
+  return static_cast<std::uint8_t>((partial ? format::kPartialBit : 0) |
+                                   (inflate ? format::kInflateBit : 0));
 }
 
 namespace {

@@ -6,16 +6,11 @@
 
 #include <cerrno>
 
+#include "jx/byte_order.h"
 #include "jx/io_error.h"
 
 namespace jx {
 namespace {
-
-std::uint64_t big_endian_word(const Rng::Seed& seed, std::size_t at) {
-  std::uint64_t word = 0;
-  for (std::size_t i = 0; i < 8; ++i) word = (word << 8) | seed[at + i];
-  return word;
-}
 
 bool fill_from_dev_random(Rng::Seed& seed) {
   int fd;
@@ -43,10 +38,10 @@ bool fill_from_dev_random(Rng::Seed& seed) {
 }  // namespace
 
 Rng::Rng(const Seed& seed)
-    : counter(big_endian_word(seed, 24)),
-      x(big_endian_word(seed, 0)),
-      y(big_endian_word(seed, 8)),
-      z(big_endian_word(seed, 16)) {}
+    : counter(load_big_endian_64(&seed[24])),
+      x(load_big_endian_64(&seed[0])),
+      y(load_big_endian_64(&seed[8])),
+      z(load_big_endian_64(&seed[16])) {}
 
 Rng::~Rng() { ::explicit_bzero(this, sizeof *this); }
 

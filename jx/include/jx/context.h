@@ -8,6 +8,7 @@
 
 #include "jx/code_tables.h"
 #include "jx/file.h"
+#include "jx/format.h"
 #include "jx/io_error.h"
 #include "jx/key.h"
 #include "jx/rng.h"
@@ -29,8 +30,8 @@ struct Options {
 // the stream's modifiers and options, and the key's code tables, shared read-only with the
 // other streams of the run. A context serves one stream; it refuses a second.
 struct Context {
-  static constexpr std::size_t kHeaderSize = 37;
-  static constexpr std::size_t kFooterSize = 8;
+  static constexpr std::size_t kHeaderSize = format::kHeaderSize;
+  static constexpr std::size_t kFooterSize = format::kFooterSize;
 
   Key key;
   Rng rng;
