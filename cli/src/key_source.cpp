@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "jx/byte_order.h"
-#include "jx/fast_hash.h"
+#include "jx/hash.h"
 #include "jx/jx.h"
 
 namespace jxcli {
@@ -38,7 +38,7 @@ jx::Key obtain_key(const std::string& key_path) {
 }
 
 jx::Result<jx::Key> key_from_source(jx::File& source) {
-  jx::FastHash hash(jx::Key::kSeedSize);
+  jx::Hash hash(jx::Key::kSeedSize);
   std::vector<std::uint8_t> chunk(1 << 16);
   std::size_t pending = 0;  // bytes of an unfinished word at the start of the chunk
   for (;;) {

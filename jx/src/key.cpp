@@ -7,7 +7,7 @@
 #include "jx/byte_order.h"
 #include "jx/file.h"
 #include "jx/format.h"
-#include "jx/fast_hash.h"
+#include "jx/hash.h"
 #include "jx/output_file.h"
 #include "jx/utf8.h"
 
@@ -57,7 +57,7 @@ Result<Key> Key::new_from_seed(std::vector<std::uint8_t> seed) {
 }
 
 Key Key::new_from_string(std::string password) {
-  FastHash hash(kSeedSize);
+  Hash hash(kSeedSize);
   for_each_scalar(password, [&](char32_t scalar) { hash.digest(scalar); });
   wipe(password);
   return new_from_seed(hash.get()).value();
