@@ -16,8 +16,8 @@ std::string read_all(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool fail(const char* what, const jx::Status& status) {
-  std::fprintf(stderr, "%s failed: %s\n", what, status.error().detailed_form().c_str());
+bool fail(const char* what, const jx::IoError& error) {
+  std::fprintf(stderr, "%s failed: %s\n", what, error.detailed_form().c_str());
   return false;
 }
 
@@ -32,18 +32,23 @@ bool roundtrip() {
   // The same password always gives the same key.
   const jx::Key key = jx::Key::new_from_string("correct horse battery staple");
 
-  // Encoding draws the stream's modifiers from the operating system's randomness. A Context
-  // is large: keep it on the heap, one per stream.
-  auto encoder = std::make_unique<jx::Context>(key);
+  // The code tables depend on the key alone: build them once and share them among streams.
+  const auto tables = jx::CodeTables::build(key, jx::CodeTables::Use::Both);
+
+  // A Context serves one stream. Encoding draws the stream's modifiers from a generator
+  // seeded by the operating system.
+  auto generator = jx::Rng::from_os();
+  if (!generator) return fail("seeding", generator.error());
+  auto encoder = std::make_unique<jx::Context>(key, generator.value(), tables);
   if (auto status = encoder->encode_file("letter.txt", "letter.txt.jxd", true); !status) {
-    return fail("encrypting", status);
+    return fail("encrypting", status.error());
   }
   std::printf("encrypted it into letter.txt.jxd (%zu bytes)\n", read_all("letter.txt.jxd").size());
 
   // Decoding draws nothing from the generator, so any seed will do.
-  auto decoder = std::make_unique<jx::Context>(key, jx::Rng(jx::Rng::Seed{}));
+  auto decoder = std::make_unique<jx::Context>(key, jx::Rng(jx::Rng::Seed{}), tables);
   if (auto status = decoder->decode_file("letter.txt.jxd", "letter.out", true); !status) {
-    return fail("decrypting", status);
+    return fail("decrypting", status.error());
   }
   if (read_all("letter.out") != original) {
     std::fprintf(stderr, "letter.out differs from letter.txt\n");

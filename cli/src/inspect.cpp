@@ -8,7 +8,9 @@
 #include <span>
 #include <utility>
 
+#include "jx/byte_order.h"
 #include "jx/context.h"
+#include "jx/format.h"
 #include "jx/key.h"
 #include "jx/rng.h"
 #include "jx/utf8.h"
@@ -49,9 +51,7 @@ bool seek_failed(const jx::Result<std::uint64_t>& offset, Printer& out) {
 }
 
 std::uint64_t big_endian(const Word& bytes) {
-  std::uint64_t value = 0;
-  for (std::uint8_t byte : bytes) value = value << 8 | byte;
-  return value;
+  return jx::load_big_endian_64(bytes.data());
 }
 
 // The 16 lowercase digits of a stream modifier.
@@ -130,7 +130,7 @@ bool stream_header(jx::File& file, jx::Options& options, Printer& out) {
 
 // The footer and the sizes that follow from the file's length.
 bool stream_sizes(jx::File& file, const jx::Options& options, Printer& out) {
-  constexpr std::uint64_t kFrame = jx::Context::kHeaderSize + jx::Context::kFooterSize;
+  constexpr std::uint64_t kFrame = jx::format::kHeaderSize + jx::format::kFooterSize;
   auto end = file.seek_end();
   if (seek_failed(end, out)) return false;
   const std::uint64_t file_size = end.value();
@@ -139,11 +139,12 @@ bool stream_sizes(jx::File& file, const jx::Options& options, Printer& out) {
     out.print("cannot read footer value\n");
     return false;
   }
-  if (seek_failed(file.seek_set(file_size - jx::Context::kFooterSize), out)) return false;
+  if (seek_failed(file.seek_set(file_size - jx::format::kFooterSize), out)) return false;
   Word footer{};
   if (!read_field(file, footer, "cannot read footer value\n", out)) return false;
   const std::uint64_t data_size = file_size - kFrame;
-  const std::uint64_t block_size = options.inflate ? 1024 : 256;
+  const std::uint64_t block_size =
+      options.inflate ? jx::format::kInflatedBlockSize : jx::format::kBlockSize;
   const std::uint64_t surplus = data_size % block_size;
   out.print("file size:          " + std::to_string(file_size) + "\n");
   out.print("cipher data size:   " + std::to_string(data_size) + "\n");
@@ -182,22 +183,26 @@ constexpr KeyWordField kKeyWordFields[] = {
 }  // namespace
 
 int inspect(jx::File file, Printer& out) {
-  std::array<std::uint8_t, 3> magic{};
+  std::array<std::uint8_t, jx::format::kMagicSize> magic{};
   if (!read_field(file, magic, "cannot read magic value\n", out)) return kStopped;
   const std::string_view text(reinterpret_cast<const char*>(magic.data()), magic.size());
   if (auto problem = jx::find_utf8_problem(text)) {
     out.print("Cannot parse header: " + problem->description() + "\n");
     return kStopped;
   }
-  if (text == "JXD") return inspect_jxd(std::move(file), out);
-  if (text == "JXK") return inspect_jxk(std::move(file), out);
+  if (text == jx::format::kStreamMagic) return inspect_jxd(std::move(file), out);
+  if (text == jx::format::kKeyMagic) return inspect_jxk(std::move(file), out);
   out.print("File header is not recognized.\n");
   return kStopped;
 }
 
 int inspect_jxd(jx::File file, Printer& out) {
-  // Only the options of a context over the all-zero key are used; its generator is never drawn.
-  auto decoder = std::make_unique<jx::Context>(jx::Key{}, jx::Rng(jx::Rng::Seed{}));
+  // Only the options of a context over the all-zero key are used: it needs no code tables, and
+  // its generator is never drawn.
+  const jx::Key zero_key;
+  auto decoder =
+      std::make_unique<jx::Context>(zero_key, jx::Rng(jx::Rng::Seed{}),
+                                    jx::CodeTables::build(zero_key, jx::CodeTables::Use::None));
   out.print("filetype:           JXD (JX encrypted data stream)\n");
   if (!stream_header(file, decoder->options, out)) return kStopped;
   out.print("\n");

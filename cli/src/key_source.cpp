@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "jx/fast_hash.h"
+#include "jx/byte_order.h"
+#include "jx/hash.h"
 #include "jx/jx.h"
 
 namespace jxcli {
@@ -13,11 +14,6 @@ namespace {
 [[noreturn]] void cannot_import() {
   std::fputs("Cannot import key file, parsing error\n", stdout);
   std::exit(1);
-}
-
-std::uint32_t big_endian_32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
-         static_cast<std::uint32_t>(bytes[2]) << 8 | static_cast<std::uint32_t>(bytes[3]);
 }
 
 }  // namespace
@@ -56,7 +52,7 @@ jx::PasswordOutcome enter_password() {
 }
 
 jx::Result<jx::Key> key_from_source(jx::File& source) {
-  jx::FastHash hash(jx::Key::kSeedSize);
+  jx::Hash hash(jx::Key::kSeedSize);
   std::vector<std::uint8_t> chunk(1 << 16);
   std::size_t pending = 0;  // bytes of an unfinished word at the start of the chunk
   for (;;) {
@@ -69,7 +65,7 @@ jx::Result<jx::Key> key_from_source(jx::File& source) {
     const bool at_end = read.value() == 0;
     std::size_t at = 0;
     for (; at + 4 <= available; at += 4) {
-      hash.digest(big_endian_32(&chunk[at]));
+      hash.digest(jx::load_big_endian_32(&chunk[at]));
     }
     pending = available - at;
     std::copy(chunk.begin() + static_cast<std::ptrdiff_t>(at),
@@ -78,7 +74,7 @@ jx::Result<jx::Key> key_from_source(jx::File& source) {
   }
   if (pending > 0) {
     std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(pending), chunk.begin() + 4, 0);
-    hash.digest(big_endian_32(chunk.data()));
+    hash.digest(jx::load_big_endian_32(chunk.data()));
   }
   jx::wipe(chunk);
   return jx::Key::new_from_seed(hash.get());

@@ -28,9 +28,11 @@ void write_stderr(const std::string& text) {
 
 }  // namespace
 
-ProgressMeter::ProgressMeter(const std::string& path) {
+bool ProgressMeter::stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+ProgressMeter::ProgressMeter(const std::string& path, bool on_terminal) {
   struct stat info;
-  if (!::isatty(STDERR_FILENO) || ::stat(path.c_str(), &info) != 0) return;
+  if (!on_terminal || ::stat(path.c_str(), &info) != 0) return;
   if (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) < kThreshold) return;
   total_ = static_cast<std::uint64_t>(info.st_size);
   start_ = Clock::now();

@@ -139,11 +139,13 @@ std::size_t code_at(const std::uint8_t* bytes) {
 }
 
 void contract_portably(const Context& context, const std::uint8_t* expanded, std::uint8_t* out) {
+  const CodeTables::Inverse& row_inverse = context.tables->row_inverse();
+  const CodeTables::Inverse& col_inverse = context.tables->col_inverse();
   for (std::size_t p = 0; p < 256; ++p) {
     const std::uint8_t* codes = expanded + 4 * p;
-    const std::uint8_t high = context.col_inverse[code_at(codes)];
-    const std::uint8_t low = context.col_inverse[code_at(codes + 2)];
-    out[p] = context.row_inverse[std::size_t{high} << 8 | low];
+    const std::uint8_t high = col_inverse[code_at(codes)];
+    const std::uint8_t low = col_inverse[code_at(codes + 2)];
+    out[p] = row_inverse[std::size_t{high} << 8 | low];
   }
 }
 

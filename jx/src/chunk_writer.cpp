@@ -10,21 +10,19 @@
 
 namespace jx {
 
-ChunkWriter::ChunkWriter(File& file, std::size_t capacity)
-    : file_(file),
-      buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity)),
-      capacity_(capacity) {}
+ChunkWriter::ChunkWriter(File& file, std::span<std::uint8_t> buffer)
+    : file_(file), buffer_(buffer) {}
 
 ChunkWriter::~ChunkWriter() {
-  wipe(buffer_.get(), touched_);
+  wipe(buffer_.data(), touched_);
 }
 
 Result<std::uint8_t*> ChunkWriter::reserve(std::size_t size) {
-  if (capacity_ - pending_ < size) {
+  if (buffer_.size() - pending_ < size) {
     if (auto flushed = flush(); !flushed) return flushed.error();
   }
   touched_ = std::max(touched_, pending_ + size);
-  return buffer_.get() + pending_;
+  return buffer_.data() + pending_;
 }
 
 Status ChunkWriter::append(std::span<const std::uint8_t> bytes) {
@@ -38,7 +36,7 @@ Status ChunkWriter::append(std::span<const std::uint8_t> bytes) {
 Status ChunkWriter::flush() {
   std::size_t done = 0;
   while (done < pending_) {
-    const ssize_t n = ::write(file_.fd(), buffer_.get() + done, pending_ - done);
+    const ssize_t n = ::write(file_.fd(), buffer_.data() + done, pending_ - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return IoError::os(errno);

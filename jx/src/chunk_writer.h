@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 
 #include "jx/file.h"
@@ -10,11 +9,11 @@
 
 namespace jx {
 
-// Collects output and writes it to a file in large chunks, each chunk completely. What
-// passed through the buffer is wiped when the writer ends.
+// Collects output in a buffer it is lent and writes it to a file in large chunks, each chunk
+// completely. What passed through the buffer is wiped when the writer ends.
 class ChunkWriter {
  public:
-  ChunkWriter(File& file, std::size_t capacity);
+  ChunkWriter(File& file, std::span<std::uint8_t> buffer);
   ~ChunkWriter();
   ChunkWriter(const ChunkWriter&) = delete;
   ChunkWriter& operator=(const ChunkWriter&) = delete;
@@ -35,8 +34,7 @@ class ChunkWriter {
 
  private:
   File& file_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t capacity_;
+  std::span<std::uint8_t> buffer_;
   std::size_t pending_ = 0;
   std::size_t touched_ = 0;  // how far the buffer has held data
   std::uint64_t written_ = 0;

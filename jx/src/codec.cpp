@@ -6,27 +6,13 @@
 #include "block_plan.h"
 #include "chunk_reader.h"
 #include "chunk_writer.h"
+#include "jx/byte_order.h"
 #include "jx/context.h"
+#include "jx/format.h"
 #include "jx/output_file.h"
 
 namespace jx {
 namespace {
-
-constexpr std::size_t kChunkSize = 256 * 1024;
-constexpr std::uint8_t kVersion = 1;
-
-void put_big_endian_64(std::uint64_t word, std::uint8_t* out) {
-  for (int i = 7; i >= 0; --i) {
-    out[i] = static_cast<std::uint8_t>(word);
-    word >>= 8;
-  }
-}
-
-std::uint64_t big_endian_64(const std::uint8_t* bytes) {
-  std::uint64_t word = 0;
-  for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
-  return word;
-}
 
 IoError malformed(std::string why) {
   return IoError::custom(ErrorKind::InvalidData, std::move(why));
@@ -45,7 +31,7 @@ struct BlockWork {
 };
 
 std::size_t block_size(const Options& options) {
-  return options.inflate ? 1024 : 256;
+  return options.inflate ? format::kInflatedBlockSize : format::kBlockSize;
 }
 
 // The stream's key words: each derived from the first, rewritten with the modifiers.
@@ -64,12 +50,15 @@ void fill_with_filler(Rng& rng, std::array<std::uint8_t, 256>& block, std::size_
 }
 
 Status write_header(const Context& context, ChunkWriter& writer) {
-  std::array<std::uint8_t, Context::kHeaderSize> header{'J', 'X', 'D', kVersion,
-                                                        context.options.bits()};
-  put_big_endian_64(context.mod_a, &header[5]);
-  put_big_endian_64(context.mod_b, &header[13]);
-  put_big_endian_64(context.mod_c, &header[21]);
-  put_big_endian_64(context.mod_s, &header[29]);
+  std::array<std::uint8_t, format::kHeaderSize> header;
+  std::copy(format::kStreamMagic.begin(), format::kStreamMagic.end(), header.begin());
+  header[format::kStreamVersionAt] = format::kStreamVersion;
+  header[format::kOptionsAt] = context.options.bits();
+  std::uint8_t* modifier = &header[format::kModifiersAt];
+  for (std::uint64_t word : {context.mod_a, context.mod_b, context.mod_c, context.mod_s}) {
+    store_big_endian_64(word, modifier);
+    modifier += 8;
+  }
   return writer.append(header);
 }
 
@@ -129,8 +118,8 @@ Status encode_all(Context& context, ChunkReader& reader, ChunkWriter& writer,
     report_progress(context, blocks, total);
   }
   footer_at = Context::kHeaderSize + blocks * block_size(context.options);
-  std::uint8_t footer[Context::kFooterSize];
-  put_big_endian_64(total, footer);
+  std::uint8_t footer[format::kFooterSize];
+  store_big_endian_64(total, footer);
   if (auto written = writer.append(footer); !written) return written;
   return writer.flush();
 }
@@ -140,21 +129,27 @@ Status read_header(Context& context, ChunkReader& reader) {
   auto available = reader.fill(Context::kHeaderSize);
   if (!available) return available.error();
   const std::uint8_t* header = reader.data();
-  if (available.value() < 3 || std::memcmp(header, "JXD", 3) != 0) {
+  const std::string_view magic(reinterpret_cast<const char*>(header),
+                               std::min(available.value(), format::kMagicSize));
+  if (magic != format::kStreamMagic) {
     return malformed("not a stream file");
   }
   if (available.value() < Context::kHeaderSize)
     return malformed("stream is truncated or corrupted");
-  if (header[3] != kVersion) {
-    return malformed("unsupported stream version " + std::to_string(header[3]));
+  const std::uint8_t version = header[format::kStreamVersionAt];
+  if (version != format::kStreamVersion) {
+    return malformed("unsupported stream version " + std::to_string(version));
   }
-  if ((header[4] & ~3) != 0)
-    return malformed("unknown stream options " + std::to_string(header[4]));
-  context.options.set_bits(header[4]);
-  context.mod_a = big_endian_64(&header[5]);
-  context.mod_b = big_endian_64(&header[13]);
-  context.mod_c = big_endian_64(&header[21]);
-  context.mod_s = big_endian_64(&header[29]);
+  const std::uint8_t bits = header[format::kOptionsAt];
+  if ((bits & ~format::kKnownOptionBits) != 0) {
+    return malformed("unknown stream options " + std::to_string(bits));
+  }
+  context.options.set_bits(bits);
+  const std::uint8_t* modifier = &header[format::kModifiersAt];
+  for (std::uint64_t* word : {&context.mod_a, &context.mod_b, &context.mod_c, &context.mod_s}) {
+    *word = load_big_endian_64(modifier);
+    modifier += 8;
+  }
   reader.consume(Context::kHeaderSize);
   return Done{};
 }
@@ -198,7 +193,7 @@ Status decode_blocks(Context& context, const ByteTable& position, ChunkReader& r
   }
   if (reader.available() != Context::kFooterSize)
     return malformed("stream is truncated or corrupted");
-  const std::uint64_t total = big_endian_64(reader.data());
+  const std::uint64_t total = load_big_endian_64(reader.data());
   const bool agrees = blocks == 0 ? total == 0 : before_last < total && total <= through_last;
   if (!agrees) return malformed("stream is truncated or corrupted");
   writer.take_back(static_cast<std::size_t>(through_last - total));
@@ -208,13 +203,14 @@ Status decode_blocks(Context& context, const ByteTable& position, ChunkReader& r
 }  // namespace
 
 Status Context::encode_stream(File& input, File& output) {
+  if (auto begun = begin_stream(true); !begun) return begun;
   mod_a = rng.get();
   mod_b = rng.get();
   mod_c = rng.get();
   mod_s = rng.get();
   rewrite_key_words(*this);
-  ChunkReader reader(input, kChunkSize);
-  ChunkWriter writer(output, kChunkSize);
+  ChunkReader reader(input, buffers->input());
+  ChunkWriter writer(output, buffers->output());
   std::uint64_t footer_at = std::numeric_limits<std::uint64_t>::max();
   Status encoded = encode_all(*this, reader, writer, footer_at);
   if (!encoded) return name_stalled_write(encoded.error(), writer, footer_at, options.inflate);
@@ -222,15 +218,16 @@ Status Context::encode_stream(File& input, File& output) {
 }
 
 Status Context::decode_stream(File& input, File& output) {
+  if (auto begun = begin_stream(false); !begun) return begun;
   if (!key.is_permutation()) {
     return IoError::custom(ErrorKind::InvalidInput, "the key is not a permutation");
   }
-  ChunkReader reader(input, kChunkSize);
+  ChunkReader reader(input, buffers->input());
   if (auto header = read_header(*this, reader); !header) return header;
   rewrite_key_words(*this);
   ByteTable position;
   for (std::size_t i = 0; i < 256; ++i) position[key.k[i]] = static_cast<std::uint8_t>(i);
-  ChunkWriter writer(output, kChunkSize);
+  ChunkWriter writer(output, buffers->output());
   Status decoded = decode_blocks(*this, position, reader, writer);
   wipe(position.data(), position.size());
   return decoded;
@@ -256,11 +253,17 @@ Status transform_file(Context& context, Status (Context::*operation)(File&, File
 
 }  // namespace
 
+// A context that has served its stream fails before any file is touched, and the buffers are
+// in place before the output exists.
 Status Context::encode_file(const std::string& input, const std::string& output, bool force) {
+  if (auto unused = refuse_if_served(); !unused) return unused;
+  if (!buffers) buffers = std::make_shared<StreamBuffers>();
   return transform_file(*this, &Context::encode_stream, input, output, force, 0666, false);
 }
 
 Status Context::decode_file(const std::string& input, const std::string& output, bool force) {
+  if (auto unused = refuse_if_served(); !unused) return unused;
+  if (!buffers) buffers = std::make_shared<StreamBuffers>();
   return transform_file(*this, &Context::decode_stream, input, output, force, 0600, true);
 }
 

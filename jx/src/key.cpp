@@ -4,8 +4,10 @@
 
 #include <bitset>
 
+#include "jx/byte_order.h"
 #include "jx/file.h"
-#include "jx/fast_hash.h"
+#include "jx/format.h"
+#include "jx/hash.h"
 #include "jx/output_file.h"
 #include "jx/utf8.h"
 #include "traces.h"
@@ -13,16 +15,18 @@
 namespace jx {
 namespace {
 
-std::uint64_t big_endian_64(const std::uint8_t* bytes) {
-  std::uint64_t word = 0;
-  for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
-  return word;
+// The words a, b, c and s as a seed and a key file hold them, one after another.
+void load_words(Key& key, const std::uint8_t* bytes) {
+  for (std::uint64_t* word : {&key.a, &key.b, &key.c, &key.s}) {
+    *word = load_big_endian_64(bytes);
+    bytes += 8;
+  }
 }
 
-void put_big_endian_64(std::uint64_t word, std::uint8_t* out) {
-  for (int i = 7; i >= 0; --i) {
-    out[i] = static_cast<std::uint8_t>(word);
-    word >>= 8;
+void store_words(const Key& key, std::uint8_t* bytes) {
+  for (std::uint64_t word : {key.a, key.b, key.c, key.s}) {
+    store_big_endian_64(word, bytes);
+    bytes += 8;
   }
 }
 
@@ -48,16 +52,13 @@ Result<Key> Key::new_from_seed(std::vector<std::uint8_t> seed) {
   Key key;
   for (std::size_t i = 0; i < 256; ++i) key.k[i] = static_cast<std::uint8_t>(i);
   for (std::size_t i = 0; i < 256; ++i) std::swap(key.k[i], key.k[seed[i]]);
-  key.a = big_endian_64(&seed[256]);
-  key.b = big_endian_64(&seed[264]);
-  key.c = big_endian_64(&seed[272]);
-  key.s = big_endian_64(&seed[280]);
+  load_words(key, &seed[256]);
   wipe(seed);
   return key;
 }
 
 Key Key::new_from_string(std::string password) {
-  FastHash hash(kSeedSize);
+  Hash hash(kSeedSize);
   for_each_scalar(password, [&](char32_t scalar) { hash.digest(scalar); });
   wipe(password);
   wipe_vector_registers();
@@ -65,12 +66,11 @@ Key Key::new_from_string(std::string password) {
 }
 
 Status Key::export_to(std::string path) const {
-  std::array<std::uint8_t, kFileSize> bytes{'J', 'X', 'K', 1};
-  std::copy(k.begin(), k.end(), bytes.begin() + 4);
-  put_big_endian_64(a, &bytes[260]);
-  put_big_endian_64(b, &bytes[268]);
-  put_big_endian_64(c, &bytes[276]);
-  put_big_endian_64(s, &bytes[284]);
+  std::array<std::uint8_t, kFileSize> bytes;
+  std::copy(format::kKeyMagic.begin(), format::kKeyMagic.end(), bytes.begin());
+  bytes[format::kKeyVersionAt] = format::kKeyVersion;
+  std::copy(k.begin(), k.end(), bytes.begin() + format::kKeyTableAt);
+  store_words(*this, &bytes[format::kKeyWordsAt]);
   auto output = OutputFile::create(std::move(path), 0600, true);
   Status written = output ? output.value().write_all(bytes) : Status(output.error());
   if (written) written = output.value().commit(true, true);
@@ -82,14 +82,14 @@ Status Key::import_from(const std::string& path) {
   auto opened = File::open_read(path);
   if (!opened) return opened.error();
   File& file = opened.value();
-  std::uint8_t header[4];
-  if (auto read = file.read_exact({header, 3}); !read) return read;
-  if (auto read = file.read_exact({header + 3, 1}); !read) return read;
+  std::uint8_t header[format::kKeyTableAt];
+  if (auto read = file.read_exact({header, format::kMagicSize}); !read) return read;
+  if (auto read = file.read_exact({header + format::kKeyVersionAt, 1}); !read) return read;
   if (auto read = file.read_exact(k); !read) return read;
   for (std::uint64_t* word : {&a, &b, &c, &s}) {
     std::uint8_t bytes[8];
     auto read = file.read_exact(bytes);
-    if (read) *word = big_endian_64(bytes);
+    if (read) *word = load_big_endian_64(bytes);
     wipe(bytes, sizeof bytes);
     if (!read) return read;
   }

@@ -5,19 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 
+#include "jx/byte_order.h"
 #include "jx/io_error.h"
 
 namespace jx {
 namespace {
-
-std::uint64_t big_endian_word(const Rng::Seed& seed, std::size_t at) {
-  std::uint64_t word = 0;
-  for (std::size_t i = 0; i < 8; ++i) word = (word << 8) | seed[at + i];
-  return word;
-}
 
 bool fill_from_dev_random(Rng::Seed& seed) {
   int fd;
@@ -45,10 +38,10 @@ bool fill_from_dev_random(Rng::Seed& seed) {
 }  // namespace
 
 Rng::Rng(const Seed& seed)
-    : counter(big_endian_word(seed, 24)),
-      x(big_endian_word(seed, 0)),
-      y(big_endian_word(seed, 8)),
-      z(big_endian_word(seed, 16)) {}
+    : counter(load_big_endian_64(&seed[24])),
+      x(load_big_endian_64(&seed[0])),
+      y(load_big_endian_64(&seed[8])),
+      z(load_big_endian_64(&seed[16])) {}
 
 Rng::~Rng() { ::explicit_bzero(this, sizeof *this); }
 
@@ -57,14 +50,12 @@ bool fill_from_os(Rng::Seed& seed) {
   return fill_from_dev_random(seed);
 }
 
-Rng Rng::from_os() {
+Result<Rng> Rng::from_os() {
   Seed seed{};
   if (!fill_from_os(seed)) {
-    const IoError error = IoError::os(errno);
-    std::fflush(stdout);
-    std::fprintf(stderr, "jx::Rng::new() Cannot seed the RNG in a secure manner.\n%s\n",
-                 error.detailed_form().c_str());
-    std::exit(101);
+    const int code = errno;
+    ::explicit_bzero(seed.data(), seed.size());
+    return IoError::os(code);
   }
   Rng rng(seed);
   ::explicit_bzero(seed.data(), seed.size());

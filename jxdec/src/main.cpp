@@ -17,17 +17,27 @@ namespace {
 
 constexpr const char* kProgram = "jxdec";
 
-bool decode(const jx::Key& key, const jxcli::CodecCommand& command, const std::string& name) {
+// What the files of a run share: the key's inverse code tables, the chunk buffers, and
+// whether a progress meter can be shown.
+struct Run {
+  std::shared_ptr<const jx::CodeTables> tables;
+  std::shared_ptr<jx::StreamBuffers> buffers;
+  bool on_terminal;
+};
+
+bool decode(const jx::Key& key, const Run& run, const jxcli::CodecCommand& command,
+            const std::string& name) {
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
   if (!jxcli::ends_with_stream_suffix(name) || name.size() == 4) {
     std::printf("Cannot decode %s: the name does not end in .jxd\n", name.c_str());
     return false;
   }
   // Decoding draws nothing from the generator, so it needs no operating-system randomness.
-  auto context = std::make_unique<jx::Context>(key, jx::Rng(jx::Rng::Seed{}));
-  jxcli::ProgressMeter meter(name);
-  if (meter.active()) context->on_progress = [&meter](std::uint64_t done) { meter.update(done); };
-  auto decoded = context->decode_file(name, name.substr(0, name.size() - 4), command.force);
+  jx::Context context(key, jx::Rng(jx::Rng::Seed{}), run.tables);
+  context.buffers = run.buffers;
+  jxcli::ProgressMeter meter(name, run.on_terminal);
+  if (meter.active()) context.on_progress = [&meter](std::uint64_t done) { meter.update(done); };
+  auto decoded = context.decode_file(name, name.substr(0, name.size() - 4), command.force);
   meter.clear();
   if (!decoded) std::printf("%s\n", decoded.error().detailed_form().c_str());
   return decoded.ok();
@@ -54,7 +64,11 @@ int main(int argc, char** argv) {
   }
   if (command.files.empty()) command.verbose = false;
   const jx::Key key = jxcli::obtain_key(command.key_path);
+  const Run run{jx::CodeTables::build(key, jx::CodeTables::Use::Decoding),
+                std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
   bool all_decoded = true;
-  for (const auto& name : command.files) all_decoded = decode(key, command, name) && all_decoded;
+  for (const auto& name : command.files) {
+    all_decoded = decode(key, run, command, name) && all_decoded;
+  }
   return jxcli::finish(kProgram, all_decoded ? 0 : 1);
 }

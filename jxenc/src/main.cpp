@@ -12,19 +12,30 @@
 #include "jxcli/codec_args.h"
 #include "jxcli/key_source.h"
 #include "jxcli/progress.h"
+#include "jxcli/seeding.h"
 
 namespace {
 
 constexpr const char* kProgram = "jxenc";
 
-bool encode(const jx::Key& key, const jxcli::CodecCommand& command, const std::string& name) {
+// What the files of a run share: the key's code tables, the chunk buffers, and whether a
+// progress meter can be shown.
+struct Run {
+  std::shared_ptr<const jx::CodeTables> tables;
+  std::shared_ptr<jx::StreamBuffers> buffers;
+  bool on_terminal;
+};
+
+bool encode(const jx::Key& key, const Run& run, const jxcli::CodecCommand& command,
+            const std::string& name) {
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
-  auto context = std::make_unique<jx::Context>(key);
-  context->options.partial = command.partial;
-  context->options.inflate = command.inflate;
-  jxcli::ProgressMeter meter(name);
-  if (meter.active()) context->on_progress = [&meter](std::uint64_t done) { meter.update(done); };
-  auto encoded = context->encode_file(name, name + ".jxd", command.force);
+  jx::Context context(key, jxcli::generator_from_os(), run.tables);
+  context.buffers = run.buffers;
+  context.options.partial = command.partial;
+  context.options.inflate = command.inflate;
+  jxcli::ProgressMeter meter(name, run.on_terminal);
+  if (meter.active()) context.on_progress = [&meter](std::uint64_t done) { meter.update(done); };
+  auto encoded = context.encode_file(name, name + ".jxd", command.force);
   meter.clear();
   if (!encoded) std::printf("%s\n", encoded.error().detailed_form().c_str());
   return encoded.ok();
@@ -51,7 +62,11 @@ int main(int argc, char** argv) {
     std::fputs("  WARNING: inflate quadruples data size.\n\n", stdout);
   }
   const jx::Key key = jxcli::obtain_key(command.key_path);
+  const Run run{jx::CodeTables::build(key, jx::CodeTables::Use::Encoding),
+                std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
   bool all_encoded = true;
-  for (const auto& name : command.files) all_encoded = encode(key, command, name) && all_encoded;
+  for (const auto& name : command.files) {
+    all_encoded = encode(key, run, command, name) && all_encoded;
+  }
   return jxcli::finish(kProgram, all_encoded ? 0 : 1);
 }

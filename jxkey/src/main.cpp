@@ -12,6 +12,7 @@
 #include "jxcli/core_dumps.h"
 #include "jxcli/key_source.h"
 #include "jxcli/keygen_args.h"
+#include "jxcli/seeding.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
   jxcli::forbid_core_dumps();
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
-  jx::Rng rng = jx::Rng::from_os();
+  jx::Rng rng = jxcli::generator_from_os();
   if (arguments.empty()) {
     std::fputs("  Usage: jxkey [-r | -f source | -i password] name\n", stdout);
     return jxcli::finish(kProgram, 2);

@@ -24,12 +24,13 @@ std::uint64_t size_of(const jx::File& file) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-// Only the key words change while a stream is decoded; the tables stay those of the key.
-jx::Context& decoder(const jx::Key& key) {
-  static const auto context = std::make_unique<jx::Context>(key, jx::Rng(jx::Rng::Seed{}));
-  context->key = key;
-  context->options = jx::Options{};
-  return *context;
+// A fresh context per stream over the key's decoding tables, built once.
+std::unique_ptr<jx::Context> decoder(const jx::Key& key) {
+  static const auto tables = jx::CodeTables::build(key, jx::CodeTables::Use::Decoding);
+  static const auto buffers = std::make_shared<jx::StreamBuffers>();
+  auto context = std::make_unique<jx::Context>(key, jx::Rng(jx::Rng::Seed{}), tables);
+  context->buffers = buffers;
+  return context;
 }
 
 }  // namespace
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const jx::Key key = jx::Key::new_from_string("fuzz");
   jx::File input = memory_file(data, size);
   jx::File output = memory_file(nullptr, 0);
-  const jx::Status decoded = decoder(key).decode_stream(input, output);
+  const jx::Status decoded = decoder(key)->decode_stream(input, output);
   if (!decoded) {
     if (decoded.error().kind() != jx::ErrorKind::InvalidData) std::abort();
     return 0;

@@ -60,9 +60,10 @@ void check_tables(const jx::Key& key, std::uint8_t choice) {
     if (refused || refused.error().kind() != jx::ErrorKind::InvalidInput) std::abort();
     return;
   }
+  const jx::CodeTables& tables = *context->tables;
   for (std::size_t v = 0; v < 256; ++v) {
-    if (context->row_inverse[context->row_codes[v][choice]] != v) std::abort();
-    if (context->col_inverse[context->col_codes[v][choice]] != v) std::abort();
+    if (tables.row_inverse()[tables.row_codes()[v][choice]] != v) std::abort();
+    if (tables.col_inverse()[tables.col_codes()[v][choice]] != v) std::abort();
   }
 }
 

@@ -1,9 +1,15 @@
 #include "jx/context.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "jx/file.h"
 
 namespace jx {
 namespace {
@@ -22,8 +28,48 @@ Key shuffled_key(std::uint8_t seed_byte) {
   return Key::new_from_seed(seed).value();
 }
 
+const Rng kSeeded(Rng::Seed{1, 2, 3, 4});
+
 std::unique_ptr<Context> make_context(const Key& key) {
-  return std::make_unique<Context>(key, Rng(Rng::Seed{1, 2, 3, 4}));
+  return std::make_unique<Context>(key, kSeeded);
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A file in memory holding `bytes`, positioned at its start.
+File memory_file(const Bytes& bytes = {}) {
+  File file(::memfd_create("jx-context-test", MFD_CLOEXEC));
+  EXPECT_TRUE(file.is_open());
+  EXPECT_TRUE(file.write_all(bytes).ok());
+  EXPECT_TRUE(file.seek_set(0).ok());
+  return file;
+}
+
+Bytes contents_of(File& file) {
+  const std::uint64_t size = file.seek_end().value();
+  Bytes bytes(size);
+  EXPECT_TRUE(file.seek_set(0).ok());
+  EXPECT_TRUE(file.read_exact(bytes).ok());
+  EXPECT_TRUE(file.seek_set(0).ok());
+  return bytes;
+}
+
+Bytes sample(std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 7);
+  return bytes;
+}
+
+std::string outcome(const Status& status) {
+  if (status) return "ok";
+  return std::string(kind_name(status.error().kind())) + ": " + status.error().message();
+}
+
+// A stream of `input` written by `context`.
+Bytes encoded_by(Context& context, const Bytes& input) {
+  File in = memory_file(input), out = memory_file();
+  EXPECT_EQ(outcome(context.encode_stream(in, out)), "ok");
+  return contents_of(out);
 }
 
 TEST(ContextTest, NewContextCopiesTheKeyAndStartsClear) {
@@ -43,80 +89,24 @@ TEST(ContextTest, NewContextCopiesTheKeyAndStartsClear) {
   EXPECT_FALSE(context->options.inflate);
 }
 
-TEST(ContextTest, ContextsFromOneKeyShareTablesButNotGenerators) {
+TEST(ContextTest, ContextsOfARunShareTheTablesButNotTheGenerators) {
   const Key key = shuffled_key(3);
-  auto first = std::make_unique<Context>(key);
-  auto second = std::make_unique<Context>(key);
-  EXPECT_EQ(first->row_codes, second->row_codes);
-  EXPECT_EQ(first->col_codes, second->col_codes);
-  EXPECT_EQ(first->row_inverse, second->row_inverse);
-  EXPECT_EQ(first->col_inverse, second->col_inverse);
-  EXPECT_NE(first->rng.get(), second->rng.get());
+  const auto tables = CodeTables::build(key, CodeTables::Use::Encoding);
+  Context first(key, Rng::from_os().value(), tables);
+  Context second(key, Rng::from_os().value(), tables);
+  EXPECT_EQ(first.tables, second.tables);
+  EXPECT_NE(first.rng.get(), second.rng.get());
 }
 
-TEST(ContextTest, IdentityTableCodes) {
-  auto context = make_context(identity_key());
-  // Worked by hand: v = 0x3A, choice 0x5C (j = 5, m = 12).
-  EXPECT_EQ(context->row_codes[0x3A][0x5C], 0x35AC);
-  EXPECT_EQ(context->col_codes[0x3A][0x5C], 0x53CA);
-  EXPECT_EQ(context->row_inverse[0x35AC], 0x3A);
-  EXPECT_EQ(context->col_inverse[0x53CA], 0x3A);
-  for (unsigned v = 0; v < 256; ++v) {
-    for (unsigned col = 0; col < 256; ++col) {
-      SCOPED_TRACE(testing::Message() << "v " << v << " col " << col);
-      const unsigned row = ((v >> 4) * 16 + (col >> 4)) * 256 + (v & 15) * 16 + (col & 15);
-      const unsigned column = ((col >> 4) * 16 + (v >> 4)) * 256 + (col & 15) * 16 + (v & 15);
-      ASSERT_EQ(context->row_codes[v][col], row);
-      ASSERT_EQ(context->col_codes[v][col], column);
-    }
-  }
-}
-
-TEST(ContextTest, InverseTablesUndoEveryCodeOfAPermutation) {
-  auto context = make_context(shuffled_key(11));
-  std::vector<int> row_seen(65536), col_seen(65536);
-  for (unsigned v = 0; v < 256; ++v) {
-    for (unsigned col = 0; col < 256; ++col) {
-      const std::uint16_t row = context->row_codes[v][col];
-      const std::uint16_t column = context->col_codes[v][col];
-      ++row_seen[row];
-      ++col_seen[column];
-      ASSERT_EQ(context->row_inverse[row], v);
-      ASSERT_EQ(context->col_inverse[column], v);
-    }
-  }
-  for (unsigned code = 0; code < 65536; ++code) {
-    SCOPED_TRACE(code);
-    ASSERT_EQ(row_seen[code], 1);
-    ASSERT_EQ(col_seen[code], 1);
-  }
-}
-
-TEST(ContextTest, AllZeroKeyGivesZeroCodesAndTheLastByteValue) {
-  auto context = make_context(Key{});
-  for (unsigned v = 0; v < 256; ++v) {
-    for (unsigned col = 0; col < 256; ++col) {
-      ASSERT_EQ(context->row_codes[v][col], 0);
-      ASSERT_EQ(context->col_codes[v][col], 0);
-    }
-  }
-  EXPECT_EQ(context->row_inverse[0], 255);
-  EXPECT_EQ(context->col_inverse[0], 255);
-  for (unsigned code = 1; code < 65536; ++code) {
-    ASSERT_EQ(context->row_inverse[code], 0) << code;
-    ASSERT_EQ(context->col_inverse[code], 0) << code;
-  }
-}
-
-TEST(ContextTest, RepeatedKeyValuesLeaveTheHighestByteValueInTheInverse) {
-  // Entries 0x10 and 0x20 both 0x10: rows 1 and 2 of the matrix start alike, so byte values
-  // 0x15 and 0x25 share the row code of choice 0x05, and 0x25 writes it last.
-  Key key = identity_key();
-  key.k[0x20] = 0x10;
-  auto context = make_context(key);
-  EXPECT_EQ(context->row_codes[0x15][0x05], 0x1055);
-  EXPECT_EQ(context->row_codes[0x25][0x05], 0x1055);
-  EXPECT_EQ(context->row_inverse[0x1055], 0x25);
+TEST(ContextTest, AContextOnItsOwnBuildsAllFourTables) {
+  const Key key = shuffled_key(4);
+  const auto built = make_context(key)->tables;
+  const auto expected = CodeTables::build(key, CodeTables::Use::Both);
+  ASSERT_TRUE(built->has_codes() && built->has_inverses());
+  EXPECT_EQ(built->row_codes(), expected->row_codes());
+  EXPECT_EQ(built->col_codes(), expected->col_codes());
+  EXPECT_EQ(built->row_inverse(), expected->row_inverse());
+  EXPECT_EQ(built->col_inverse(), expected->col_inverse());
 }
 
 TEST(ContextTest, SetBits) {
@@ -166,6 +156,92 @@ TEST(ContextTest, InflateDrawsSevenHundredSixtyEightSteps) {
   EXPECT_EQ(context->rng.x, expected.x);
   EXPECT_EQ(context->rng.y, expected.y);
   EXPECT_EQ(context->rng.z, expected.z);
+}
+
+TEST(ContextTest, SharedTablesAndBuffersWriteTheStreamsOfAContextWithItsOwn) {
+  const Key key = shuffled_key(21);
+  const auto encoding = CodeTables::build(key, CodeTables::Use::Encoding);
+  const auto decoding = CodeTables::build(key, CodeTables::Use::Decoding);
+  const auto buffers = std::make_shared<StreamBuffers>();
+  // Sizes around a block, and past a chunk so that the lent buffers turn over.
+  for (std::size_t size : {0u, 1u, 255u, 700u, 300000u}) {
+    for (int bits = 0; bits < 4; ++bits) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " options " << bits);
+      const Bytes input = sample(size);
+      auto own = make_context(key);
+      own->options.set_bits(static_cast<std::uint8_t>(bits));
+      Context shared(key, kSeeded, encoding);
+      shared.buffers = buffers;
+      shared.options.set_bits(static_cast<std::uint8_t>(bits));
+      const Bytes stream = encoded_by(shared, input);
+      ASSERT_EQ(stream, encoded_by(*own, input));
+
+      Context decoder(key, Rng(Rng::Seed{}), decoding);
+      decoder.buffers = buffers;
+      File in = memory_file(stream), out = memory_file();
+      ASSERT_EQ(outcome(decoder.decode_stream(in, out)), "ok");
+      EXPECT_EQ(contents_of(out), input);
+    }
+  }
+}
+
+TEST(ContextTest, AContextServesOneStream) {
+  const Key key = shuffled_key(8);
+  const std::string refusal = "InvalidInput: a context serves one stream";
+  auto encoder = make_context(key);
+  encoder->options.set_bits(3);
+  const Bytes stream = encoded_by(*encoder, sample(1000));
+  const Rng after_first = encoder->rng;
+  const auto try_streams = [&](Context& context) {
+    File in = memory_file(sample(1000)), out = memory_file();
+    EXPECT_EQ(outcome(context.encode_stream(in, out)), refusal);
+    File stored = memory_file(stream);
+    EXPECT_EQ(outcome(context.decode_stream(stored, out)), refusal);
+    EXPECT_TRUE(contents_of(out).empty());
+  };
+  try_streams(*encoder);
+  EXPECT_EQ(encoder->rng.counter, after_first.counter) << "a refused stream drew modifiers";
+
+  auto decoder = make_context(key);
+  File stored = memory_file(stream), out = memory_file();
+  ASSERT_EQ(outcome(decoder->decode_stream(stored, out)), "ok");
+  try_streams(*decoder);
+
+  // The file forms refuse before they create anything.
+  std::string dir = testing::TempDir() + "jx-context-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::string input = dir + "/in";
+  {
+    File written(::open(input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+    ASSERT_TRUE(written.write_all(sample(10)).ok());
+  }
+  EXPECT_EQ(outcome(encoder->encode_file(input, dir + "/in.jxd", false)), refusal);
+  EXPECT_EQ(outcome(decoder->decode_file(input, dir + "/out", false)), refusal);
+  EXPECT_FALSE(path_exists(dir + "/in.jxd"));
+  EXPECT_FALSE(path_exists(dir + "/out"));
+  ::unlink(input.c_str());
+  ::rmdir(dir.c_str());
+}
+
+TEST(ContextTest, TablesWithoutTheDirectionAreRefusedBeforeAnythingIsWritten) {
+  const Key key = shuffled_key(9);
+  const Bytes stream = encoded_by(*make_context(key), sample(300));
+  for (auto use : {CodeTables::Use::Encoding, CodeTables::Use::Decoding, CodeTables::Use::None}) {
+    SCOPED_TRACE(static_cast<int>(use));
+    Context context(key, kSeeded, CodeTables::build(key, use));
+    File in = memory_file(sample(300)), out = memory_file();
+    const Status encoded = context.encode_stream(in, out);
+    File stored = memory_file(stream);
+    const Status decoded = context.decode_stream(stored, out);
+    EXPECT_EQ(outcome(encoded), use == CodeTables::Use::Encoding
+                                    ? "ok"
+                                    : "InvalidInput: the context has no tables for encoding");
+    if (use != CodeTables::Use::Encoding) {
+      EXPECT_EQ(outcome(decoded), use == CodeTables::Use::Decoding
+                                      ? "ok"
+                                      : "InvalidInput: the context has no tables for decoding");
+    }
+  }
 }
 
 }  // namespace

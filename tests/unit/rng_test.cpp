@@ -67,7 +67,11 @@ TEST(RngTest, EqualSeedsGiveEqualSequences) {
 }
 
 TEST(RngTest, OperatingSystemSeedsDiffer) {
-  Rng first = Rng::from_os(), second = Rng::from_os();
+  auto seeded_first = Rng::from_os(), seeded_second = Rng::from_os();
+  ASSERT_TRUE(seeded_first.ok());
+  ASSERT_TRUE(seeded_second.ok());
+  const Rng& first = seeded_first.value();
+  const Rng& second = seeded_second.value();
   EXPECT_FALSE(first.x == second.x && first.y == second.y && first.z == second.z &&
                first.counter == second.counter);
 }

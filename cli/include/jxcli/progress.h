@@ -13,11 +13,14 @@ class ProgressMeter {
   static constexpr std::uint64_t kThreshold = 64ull << 20;
 
   // `path` names the file whose bytes are counted; nothing is shown unless it is a regular
-  // file of at least the threshold and standard error is a terminal.
-  explicit ProgressMeter(const std::string& path);
+  // file of at least the threshold and `on_terminal`, which a run asks once of
+  // stderr_is_terminal().
+  ProgressMeter(const std::string& path, bool on_terminal);
   ~ProgressMeter();
   ProgressMeter(const ProgressMeter&) = delete;
   ProgressMeter& operator=(const ProgressMeter&) = delete;
+
+  static bool stderr_is_terminal();
 
   bool active() const { return total_ > 0; }
   // Counts `done` bytes of the file as processed; redraws at most a few times a second.

@@ -6,10 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "jx/code_tables.h"
 #include "jx/file.h"
+#include "jx/format.h"
 #include "jx/io_error.h"
 #include "jx/key.h"
 #include "jx/rng.h"
+#include "jx/stream_buffers.h"
 
 namespace jx {
 
@@ -23,28 +26,30 @@ struct Options {
   std::uint8_t bits() const;
 };
 
-// The working state of one stream: a key copy, a generator, the stream's modifiers, the four
-// code tables and the options. About 384 KiB: make it on the heap, one per stream.
+// The working state of one stream: a key copy whose words the stream rewrites, a generator,
+// the stream's modifiers and options, and the key's code tables, shared read-only with the
+// other streams of the run. A context serves one stream; it refuses a second.
 struct Context {
-  static constexpr std::size_t kHeaderSize = 37;
-  static constexpr std::size_t kFooterSize = 8;
+  static constexpr std::size_t kHeaderSize = format::kHeaderSize;
+  static constexpr std::size_t kFooterSize = format::kFooterSize;
 
   Key key;
   Rng rng;
   std::uint64_t mod_a = 0, mod_b = 0, mod_c = 0, mod_s = 0;
-  std::array<std::array<std::uint16_t, 256>, 256> row_codes;  // [byte value][choice]
-  std::array<std::array<std::uint16_t, 256>, 256> col_codes;
-  std::array<std::uint8_t, 65536> row_inverse;  // [code] -> byte value
-  std::array<std::uint8_t, 65536> col_inverse;
+  std::shared_ptr<const CodeTables> tables;
   Options options;
   // Told the number of input bytes consumed so far, after each chunk; may be empty.
   std::function<void(std::uint64_t)> on_progress;
+  // The chunk buffers, lent by the run; a stream without them makes its own.
+  std::shared_ptr<StreamBuffers> buffers;
 
-  // A context whose generator is seeded from the operating system.
-  explicit Context(const Key& key_to_copy);
-  // A context with a given generator, for decoding (which draws nothing) and for tests.
+  // A context with the given generator that builds all four code tables of the key itself.
   Context(const Key& key_to_copy, const Rng& generator);
-  ~Context();  // the key copy, generator and tables are wiped
+  // A context with the given generator and the key's tables built already, for the direction
+  // it will serve.
+  Context(const Key& key_to_copy, const Rng& generator,
+          std::shared_ptr<const CodeTables> key_tables);
+  ~Context();  // the key copy and generator are wiped
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
 
@@ -62,8 +67,18 @@ struct Context {
   Status encode_stream(File& input, File& output);
   Status decode_stream(File& input, File& output);
 
-  // Expands a 256-byte block into 1024 bytes of codes; draws 768 generator steps.
+  // Expands a 256-byte block into 1024 bytes of codes; draws 768 generator steps. Needs the
+  // code tables.
   void inflate_4x(const std::uint8_t* block, std::uint8_t* expanded);
+
+ private:
+  // An InvalidInput error once the context has served a stream.
+  Status refuse_if_served() const;
+  // Refuses a second stream and tables that lack the direction's; otherwise marks the
+  // context as serving and makes sure it has buffers.
+  Status begin_stream(bool encoding);
+
+  bool served_ = false;
 };
 
 }  // namespace jx

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "jx/format.h"
 #include "jx/io_error.h"
 
 namespace jx {
@@ -13,7 +14,7 @@ namespace jx {
 // The all-zero Key{} is the starting value before import_from.
 struct Key {
   static constexpr std::size_t kSeedSize = 288;
-  static constexpr std::size_t kFileSize = 292;
+  static constexpr std::size_t kFileSize = format::kKeyFileSize;
 
   std::array<std::uint8_t, 256> k{};  // a permutation, except in the all-zero Key{}
   std::uint64_t a = 0, b = 0, c = 0, s = 0;

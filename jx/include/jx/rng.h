@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "jx/io_error.h"
+
 namespace jx {
 
 // The pseudo-random generator: 256 bits of state stepped by one fixed rule.
@@ -21,9 +23,9 @@ struct Rng {
   Rng& operator=(const Rng&) = default;
   ~Rng();  // the state is wiped, as the seed it came from is
 
-  // Seeded from the operating system's secure random source. Without one the process
-  // stops: the message goes to standard error and the exit status is 101.
-  static Rng from_os();
+  // Seeded from the operating system's secure random source, or the error of the last source
+  // tried when none can supply a seed.
+  static Result<Rng> from_os();
 
   std::uint64_t get() { return step(counter, x, y, z); }
 
