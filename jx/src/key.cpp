@@ -69,9 +69,9 @@ Status Key::export_to(std::string path) const {
   put_big_endian_64(b, &bytes[268]);
   put_big_endian_64(c, &bytes[276]);
   put_big_endian_64(s, &bytes[284]);
-  auto output = OutputFile::create(std::move(path), 0600, true);
+  auto output = OutputFile::create(path, 0600, true);
   Status written = output ? output.value().write_all(bytes) : Status(output.error());
-  if (written) written = output.value().commit(true, true);
+  if (written) written = output.value().commit(true);
   wipe(bytes.data(), bytes.size());
   return written;
 }

@@ -1,8 +1,10 @@
 // jxdec: decrypts every stream file NAME.jxd named on the command line back into NAME, with
 // the key of a key file or of a password typed twice.
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,8 @@ namespace {
 
 constexpr const char* kProgram = "jxdec";
 
-bool decode(const jx::Key& key, const jxcli::CodecCommand& command, const std::string& name) {
+bool decode_file(const jx::Key& key, const jxcli::CodecCommand& command,
+                 const std::string& name) {
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
   if (!jxcli::ends_with_stream_suffix(name) || name.size() == 4) {
     std::printf("Cannot decode %s: the name does not end in .jxd\n", name.c_str());
@@ -32,9 +35,17 @@ bool decode(const jx::Key& key, const jxcli::CodecCommand& command, const std::s
   return decoded.ok();
 }
 
-}  // namespace
+// The same, with a lack of memory for the file reported like any other failure of the file.
+bool decode(const jx::Key& key, const jxcli::CodecCommand& command, const std::string& name) {
+  try {
+    return decode_file(key, command, name);
+  } catch (const std::bad_alloc&) {
+    std::printf("%s\n", jx::IoError::os(ENOMEM).detailed_form().c_str());
+    return false;
+  }
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
   if (arguments.empty()) {
@@ -56,3 +67,7 @@ int main(int argc, char** argv) {
   for (const auto& name : command.files) all_decoded = decode(key, command, name) && all_decoded;
   return jxcli::finish(kProgram, all_decoded ? 0 : 1);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return jxcli::guarded(kProgram, run, argc, argv); }

@@ -1,8 +1,10 @@
 // jxenc: encrypts every file named on the command line into NAME.jxd, with the key of a key
 // file or of a password typed twice.
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,8 @@ namespace {
 
 constexpr const char* kProgram = "jxenc";
 
-bool encode(const jx::Key& key, const jxcli::CodecCommand& command, const std::string& name) {
+bool encode_file(const jx::Key& key, const jxcli::CodecCommand& command,
+                 const std::string& name) {
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
   auto context = std::make_unique<jx::Context>(key);
   context->options.partial = command.partial;
@@ -29,9 +32,17 @@ bool encode(const jx::Key& key, const jxcli::CodecCommand& command, const std::s
   return encoded.ok();
 }
 
-}  // namespace
+// The same, with a lack of memory for the file reported like any other failure of the file.
+bool encode(const jx::Key& key, const jxcli::CodecCommand& command, const std::string& name) {
+  try {
+    return encode_file(key, command, name);
+  } catch (const std::bad_alloc&) {
+    std::printf("%s\n", jx::IoError::os(ENOMEM).detailed_form().c_str());
+    return false;
+  }
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
   jxcli::CodecCommand command = jxcli::scan_codec_arguments(arguments, jxcli::Codec::Encoder);
@@ -53,3 +64,7 @@ int main(int argc, char** argv) {
   for (const auto& name : command.files) all_encoded = encode(key, command, name) && all_encoded;
   return jxcli::finish(kProgram, all_encoded ? 0 : 1);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return jxcli::guarded(kProgram, run, argc, argv); }

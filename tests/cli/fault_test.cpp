@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -17,6 +18,9 @@
 
 #ifndef JX_NO_ENTROPY_SHIM
 #error "JX_NO_ENTROPY_SHIM names the preloaded library that hides the system's randomness"
+#endif
+#ifndef JX_RECORD_CALLS_SHIM
+#error "JX_RECORD_CALLS_SHIM names the preloaded library that records the calls of a write"
 #endif
 
 namespace {
@@ -205,7 +209,51 @@ TEST(FaultTest, OutputsBeyondTheFileSizeLimitLeaveNothing) {
 // ---------------------------------------------------------------------------------------
 // A run ended by a signal in the middle of a file. The input is a fifo that is never closed,
 // so the program is certainly inside the file, with part of its output written, when the
-// signal comes.
+// signal comes. The output has no name at all where the file system allows it, and a
+// temporary name where it does not (as the preloaded library makes it).
+
+// How far the program has written its output file in the directory, found among its open
+// files; 0 while it has none open there.
+std::uint64_t output_written(pid_t pid, const std::string& directory) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  std::vector<std::string> names;
+  if (DIR* listing = ::opendir(fds.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) names.emplace_back(entry->d_name);
+    ::closedir(listing);
+  }
+  for (const auto& name : names) {
+    char target[4096];
+    const ssize_t length = ::readlink((fds + "/" + name).c_str(), target, sizeof target);
+    if (length <= 0) continue;
+    if (std::string(target, static_cast<std::size_t>(length)).rfind(directory + "/", 0) != 0) {
+      continue;
+    }
+    struct stat info {};
+    if (::stat((fds + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      return static_cast<std::uint64_t>(info.st_size);
+    }
+  }
+  return 0;
+}
+
+// Waits until the program has written at least `bytes` of its output; false on timeout.
+bool wait_for_output(pid_t pid, const std::string& directory, std::uint64_t bytes) {
+  const auto deadline = Clock::now() + seconds(20);
+  while (Clock::now() < deadline) {
+    if (output_written(pid, directory) >= bytes) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+Launch without_files_unnamed() {
+  Launch launch;
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  launch.environment = {
+      std::string("LD_PRELOAD=") + JX_RECORD_CALLS_SHIM, "JX_NO_TMPFILE=1",
+      "ASAN_OPTIONS=" + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0"};
+  return launch;
+}
 
 TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
   const Material& m = material();
@@ -217,6 +265,7 @@ TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
     std::string fifo;     // the input, in the subdirectory "sub"
     std::string earlier;  // an earlier output there, kept as it was
     std::string bytes;    // what the fifo gives before the signal
+    bool named_too = true;  // also run with a temporary name, which SIGKILL must leave
   };
   const std::string plain = random_bytes(1 << 20, 2);
   // The decoder needs a header; blocks after it may be anything.
@@ -225,44 +274,44 @@ TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
       {"jxenc, SIGINT", "jxenc", SIGINT, "in", "in.jxd", plain},
       {"jxenc, SIGTERM", "jxenc", SIGTERM, "in", "in.jxd", plain},
       {"jxenc, SIGHUP", "jxenc", SIGHUP, "in", "in.jxd", plain},
+      {"jxenc, SIGUSR1", "jxenc", SIGUSR1, "in", "in.jxd", plain},
+      {"jxenc, SIGALRM", "jxenc", SIGALRM, "in", "in.jxd", plain},
+      {"jxenc, SIGPROF", "jxenc", SIGPROF, "in", "in.jxd", plain},
+      {"jxenc, SIGKILL", "jxenc", SIGKILL, "in", "in.jxd", plain, false},
       {"jxdec, SIGINT", "jxdec", SIGINT, "in.jxd", "in", blocks},
       {"jxdec, SIGTERM", "jxdec", SIGTERM, "in.jxd", "in", blocks},
+      {"jxdec, SIGUSR2", "jxdec", SIGUSR2, "in.jxd", "in", blocks},
+      {"jxdec, SIGVTALRM", "jxdec", SIGVTALRM, "in.jxd", "in", blocks},
+      {"jxdec, SIGKILL", "jxdec", SIGKILL, "in.jxd", "in", blocks, false},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Scratch dir;
-    dir.write("k.jxk", m.key);
-    ASSERT_EQ(::mkdir(dir.at("sub").c_str(), 0755), 0);
-    ASSERT_EQ(::mkfifo(dir.at("sub/" + row.fifo).c_str(), 0600), 0);
-    dir.write("sub/" + row.earlier, "earlier output");
-    Launch launch;
-    launch.timeout = seconds(20);
-    Started started(dir.path(), jxtest::program(row.program),
-                    {"-F", "-k", "k.jxk", "sub/" + row.fifo}, launch);
-    const int writer = jxtest::open_fifo_writer(dir.at("sub/" + row.fifo));
-    ASSERT_GE(writer, 0);
-    EXPECT_TRUE(feed(writer, row.bytes));
-    // The temporary file lies beside its target and has had output written to it.
-    constexpr std::uint64_t kWritten = 100000;
-    std::string temporary;
-    const auto deadline = Clock::now() + seconds(20);
-    while (Clock::now() < deadline) {
-      temporary = temporary_file_in(dir, "sub");
-      if (!temporary.empty() && size_of(dir.at(temporary)) >= kWritten) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (const bool named : {false, true}) {
+      if (named && !row.named_too) continue;
+      SCOPED_TRACE(std::string(row.name) + (named ? ", temporary name" : ", no name"));
+      Scratch dir;
+      dir.write("k.jxk", m.key);
+      ASSERT_EQ(::mkdir(dir.at("sub").c_str(), 0755), 0);
+      ASSERT_EQ(::mkfifo(dir.at("sub/" + row.fifo).c_str(), 0600), 0);
+      dir.write("sub/" + row.earlier, "earlier output");
+      Launch launch = named ? without_files_unnamed() : Launch{};
+      launch.timeout = seconds(20);
+      Started started(dir.path(), jxtest::program(row.program),
+                      {"-F", "-k", "k.jxk", "sub/" + row.fifo}, launch);
+      const int writer = jxtest::open_fifo_writer(dir.at("sub/" + row.fifo));
+      ASSERT_GE(writer, 0);
+      EXPECT_TRUE(feed(writer, row.bytes));
+      EXPECT_TRUE(wait_for_output(started.pid(), dir.at("sub"), 100000));
+      // Only the temporary file has a name beside its target while it is written.
+      EXPECT_EQ(temporary_file_in(dir, "sub").empty(), !named);
+      started.send_signal(row.signal);
+      const Outcome outcome = started.finish();
+      ::close(writer);
+      EXPECT_EQ(outcome.signal, row.signal);
+      EXPECT_EQ(outcome.out, "");
+      EXPECT_EQ(dir.entries(),
+                sorted({"k.jxk", "sub/", "sub/" + row.fifo, "sub/" + row.earlier}));
+      EXPECT_EQ(dir.read("sub/" + row.earlier), "earlier output");
     }
-    EXPECT_FALSE(temporary.empty());
-    if (!temporary.empty()) {
-      EXPECT_GE(size_of(dir.at(temporary)), kWritten);
-    }
-    started.send_signal(row.signal);
-    const Outcome outcome = started.finish();
-    ::close(writer);
-    EXPECT_EQ(outcome.signal, row.signal);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(dir.entries(),
-              sorted({"k.jxk", "sub/", "sub/" + row.fifo, "sub/" + row.earlier}));
-    EXPECT_EQ(dir.read("sub/" + row.earlier), "earlier output");
   }
 }
 

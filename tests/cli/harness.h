@@ -45,6 +45,7 @@ struct Launch {
   std::string input;                        // written to standard input, which then closes
   bool input_is_null = false;               // standard input is /dev/null instead
   std::optional<rlim_t> file_size_limit;    // RLIMIT_FSIZE in bytes
+  std::optional<rlim_t> address_space_limit;  // RLIMIT_AS in bytes
   bool ignore_sigxfsz = false;
   std::vector<std::string> environment;     // NAME=value entries, replacing inherited ones
   std::optional<uid_t> user;                // run as this user (and its group)
