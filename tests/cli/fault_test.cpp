@@ -828,8 +828,8 @@ TEST(FaultTest, OutputsFollowTheirDirectoryWhenItMoves) {
 
 // ---------------------------------------------------------------------------------------
 // Too little memory: whatever allocation fails, the program ends with status 1 and a
-// message, and leaves no file behind. The limits swept reach from too little to start the
-// program to enough for the whole run.
+// message, and leaves no file behind. The limits swept rise in small steps from too little
+// to start the program to enough for the whole run.
 
 TEST(FaultTest, LackOfMemoryIsReportedAndLeavesNothing) {
 #if defined(__SANITIZE_ADDRESS__)
@@ -856,8 +856,9 @@ TEST(FaultTest, LackOfMemoryIsReportedAndLeavesNothing) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.program) + " " + row.arguments[0]);
     int reported_for_the_file = 0;
-    for (rlim_t mebibytes = 16; mebibytes <= 80; ++mebibytes) {
-      SCOPED_TRACE(std::to_string(mebibytes) + " MiB");
+    bool enough = false;
+    for (rlim_t kibibytes = 16 << 10; kibibytes <= 128 << 10 && !enough; kibibytes += 256) {
+      SCOPED_TRACE(std::to_string(kibibytes) + " KiB");
       Scratch dir;
       dir.write("k.jxk", m.key);
       if (row.program == std::string("jxenc")) {
@@ -871,11 +872,12 @@ TEST(FaultTest, LackOfMemoryIsReportedAndLeavesNothing) {
       }
       const std::vector<std::string> before = dir.entries();
       Launch launch;
-      launch.address_space_limit = mebibytes << 20;
+      launch.address_space_limit = kibibytes << 10;
       const Outcome outcome = run(dir, row.program, row.arguments, launch);
       if (outcome.status == 127) continue;  // too little for the loader to start the program
       EXPECT_EQ(outcome.signal, 0) << outcome.err;
       if (outcome.status == 0) {
+        enough = true;
         std::vector<std::string> after = before;
         after.push_back(row.made);
         std::sort(after.begin(), after.end());
