@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
+#include <new>
 
+#include "jx/output_file.h"
 #include "jx/utf8.h"
 
 namespace jxcli {
@@ -39,9 +42,30 @@ void refuse(std::FILE* stream, const char* program, const std::string& why) {
 }
 
 int finish(const char* program, int status) {
+  if (auto synced = jx::OutputFile::sync_directories(); !synced) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: cannot flush an output directory: %s\n", program,
+                 synced.error().message_form().c_str());
+    if (status == 0) status = 1;
+  }
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
   std::fprintf(stderr, "%s: cannot write standard output\n", program);
   return status == 0 ? 1 : status;
+}
+
+int guarded(const char* program, int (*body)(int, char**), int argc, char** argv) {
+  const char* why = "unexpected failure";
+  try {
+    return body(argc, argv);
+  } catch (const std::bad_alloc&) {
+    why = "out of memory";
+  } catch (const std::exception& failure) {
+    why = failure.what();
+  } catch (...) {
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", program, why);
+  return 1;
 }
 
 }  // namespace jxcli

@@ -1,7 +1,11 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "block_plan.h"
 #include "chunk_reader.h"
@@ -200,6 +204,44 @@ Status decode_blocks(Context& context, const ByteTable& position, ChunkReader& r
   return writer.flush();
 }
 
+// On an input that can be measured, refuses a footer that no stream of the input's size can
+// hold before anything is decoded; other inputs are checked when their end is reached.
+Status check_footer_against_size(File& input) {
+  struct stat info;
+  if (::fstat(input.fd(), &info) != 0 || !S_ISREG(info.st_mode)) return Done{};
+  auto at = input.position();
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  const std::uint64_t framing = Context::kHeaderSize + Context::kFooterSize;
+  if (!at || size < at.value() || size - at.value() < framing) return Done{};
+  std::uint8_t header[Context::kHeaderSize];
+  std::uint8_t footer[Context::kFooterSize];
+  if (::pread(input.fd(), header, sizeof header, static_cast<off_t>(at.value())) !=
+          static_cast<ssize_t>(sizeof header) ||
+      ::pread(input.fd(), footer, sizeof footer, static_cast<off_t>(size - sizeof footer)) !=
+          static_cast<ssize_t>(sizeof footer)) {
+    return Done{};
+  }
+  // A header that fails its own checks is reported by them.
+  const std::string_view magic(reinterpret_cast<const char*>(header), format::kMagicSize);
+  const std::uint8_t bits = header[format::kOptionsAt];
+  if (magic != format::kStreamMagic || header[format::kStreamVersionAt] != format::kStreamVersion ||
+      (bits & ~format::kKnownOptionBits) != 0) {
+    return Done{};
+  }
+  Options options;
+  options.set_bits(bits);
+  const std::uint64_t body = size - at.value() - framing;
+  const std::uint64_t stored = block_size(options);
+  const std::uint64_t blocks = body / stored;
+  const std::uint64_t shortest = options.partial ? 129 : 256;
+  const std::uint64_t total = load_big_endian_64(footer);
+  const bool fits = body % stored == 0 &&
+                    (blocks == 0 ? total == 0
+                                 : (blocks - 1) * shortest < total && total <= blocks * 256);
+  if (!fits) return malformed("stream is truncated or corrupted");
+  return Done{};
+}
+
 }  // namespace
 
 Status Context::encode_stream(File& input, File& output) {
@@ -222,6 +264,7 @@ Status Context::decode_stream(File& input, File& output) {
   if (!key.is_permutation()) {
     return IoError::custom(ErrorKind::InvalidInput, "the key is not a permutation");
   }
+  if (auto plausible = check_footer_against_size(input); !plausible) return plausible;
   ChunkReader reader(input, buffers->input());
   if (auto header = read_header(*this, reader); !header) return header;
   rewrite_key_words(*this);
@@ -235,20 +278,26 @@ Status Context::decode_stream(File& input, File& output) {
 
 namespace {
 
-// Runs one of the stream operations from the file at `input` into a temporary file that takes
-// the name `output` only once the operation succeeded.
+// Runs one of the stream operations from the file at `input` into an output file that takes
+// the name `output` only once the operation succeeded. The input is opened without waiting,
+// so that a fifo nobody writes to does not hold up the refusal of an existing output.
 Status transform_file(Context& context, Status (Context::*operation)(File&, File&),
                       const std::string& input, const std::string& output, bool force,
                       mode_t mode, bool exact_mode) {
-  auto source = File::open_read(input);
-  if (!source) return source.error();
-  if (!force && path_exists(output)) return IoError::os(EEXIST);
-  auto target = OutputFile::create(output, mode, exact_mode);
-  if (!target) return target.error();
-  if (auto done = (context.*operation)(source.value(), target.value().file()); !done) {
-    return done;
+  try {
+    auto source = File::open_read_without_waiting(input);
+    if (!source) return source.error();
+    if (!force && path_exists(output)) return IoError::os(EEXIST);
+    if (auto waited = source.value().wait_for_input(); !waited) return waited;
+    auto target = OutputFile::create(output, mode, exact_mode);
+    if (!target) return target.error();
+    if (auto done = (context.*operation)(source.value(), target.value().file()); !done) {
+      return done;
+    }
+    return target.value().commit(force);
+  } catch (const std::bad_alloc&) {
+    return IoError::os(ENOMEM);
   }
-  return target.value().commit(force, false);
 }
 
 }  // namespace

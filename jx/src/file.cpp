@@ -1,6 +1,7 @@
 #include "jx/file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,13 +26,39 @@ void File::close() {
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
-Result<File> File::open_read(const std::string& path) {
+namespace {
+Result<File> open_with(const std::string& path, int flags) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), flags);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return IoError::os(errno);
   return File(fd);
+}
+}  // namespace
+
+Result<File> File::open_read(const std::string& path) {
+  return open_with(path, O_RDONLY | O_CLOEXEC);
+}
+
+Result<File> File::open_read_without_waiting(const std::string& path) {
+  return open_with(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+}
+
+Status File::wait_for_input() {
+  struct stat info;
+  if (::fstat(fd_, &info) != 0) return IoError::os(errno);
+  // A fifo opened before its writer reads as ended: wait until a writer has come, which
+  // shows as bytes to read or as the writer gone again.
+  if (S_ISFIFO(info.st_mode)) {
+    pollfd ready{fd_, POLLIN, 0};
+    while (::poll(&ready, 1, -1) < 0) {
+      if (errno != EINTR) return IoError::os(errno);
+    }
+  }
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) return IoError::os(errno);
+  return Done{};
 }
 
 Result<std::size_t> File::read_some(std::span<std::uint8_t> buffer) {

@@ -71,9 +71,10 @@ Status Key::export_to(std::string path) const {
   bytes[format::kKeyVersionAt] = format::kKeyVersion;
   std::copy(k.begin(), k.end(), bytes.begin() + format::kKeyTableAt);
   store_words(*this, &bytes[format::kKeyWordsAt]);
-  auto output = OutputFile::create(std::move(path), 0600, true);
+  auto output = OutputFile::create(path, 0600, true);
   Status written = output ? output.value().write_all(bytes) : Status(output.error());
-  if (written) written = output.value().commit(true, true);
+  if (written) written = output.value().commit(true);
+  if (written) written = OutputFile::sync_directories();
   wipe(bytes.data(), bytes.size());
   return written;
 }

@@ -3,27 +3,29 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace jx {
 namespace {
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+constexpr int kCleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGXFSZ,
+                                   SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF};
 
-// The temporary file that a signal must not leave behind. Programs write one output at a
-// time, so one slot is enough.
-volatile sig_atomic_t pending_active = 0;
-const char* volatile pending_path = nullptr;
-struct sigaction saved_actions[std::size(kCleanupSignals)];
-bool saved_installed[std::size(kCleanupSignals)];
+// The temporary name that a signal must not leave behind, relative to its directory.
+// Programs write one output at a time, so one slot is enough.
+volatile sig_atomic_t pending_directory = -1;
+char pending_name[256];
 
 void remove_pending_and_reraise(int signal_number) {
-  if (pending_active) ::unlink(pending_path);
-  pending_active = 0;
+  if (pending_directory >= 0) ::unlinkat(pending_directory, pending_name, 0);
+  pending_directory = -1;
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
   sigemptyset(&fallback.sa_mask);
@@ -31,69 +33,23 @@ void remove_pending_and_reraise(int signal_number) {
   ::raise(signal_number);
 }
 
-void watch(const char* path) {
-  pending_path = path;
-  pending_active = 1;
-  for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+// Puts the cleanup in front of every signal that is not ignored, once for the whole run.
+void install_cleanup_handlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (int signal_number : kCleanupSignals) {
     struct sigaction current {};
-    ::sigaction(kCleanupSignals[i], nullptr, &current);
-    saved_installed[i] = current.sa_handler != SIG_IGN;
-    if (!saved_installed[i]) continue;
-    saved_actions[i] = current;
+    ::sigaction(signal_number, nullptr, &current);
+    if (current.sa_handler == SIG_IGN) continue;
     struct sigaction action {};
     action.sa_handler = remove_pending_and_reraise;
     sigemptyset(&action.sa_mask);
-    ::sigaction(kCleanupSignals[i], &action, nullptr);
+    ::sigaction(signal_number, &action, nullptr);
   }
 }
 
-void unwatch() {
-  pending_active = 0;
-  for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
-    if (saved_installed[i]) ::sigaction(kCleanupSignals[i], &saved_actions[i], nullptr);
-    saved_installed[i] = false;
-  }
-  pending_path = nullptr;
-}
-
-std::string directory_of(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string temporary_name(const std::string& target, unsigned attempt) {
-  auto slash = target.find_last_of('/');
-  std::string prefix = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  if (base.size() > 200) base.resize(200);
-  return prefix + "." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
-         ".tmp";
-}
-
-Status sync_directory(const std::string& path) {
-  int fd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return Done{};  // the data are safe; the directory entry is the system's care
-  ::fsync(fd);
-  ::close(fd);
-  return Done{};
-}
-
-Status claim_name(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return Done{};
-  }
-  if (errno != EINVAL && errno != ENOSYS) return IoError::os(errno);
-  // File systems without renameat2: a hard link also refuses an existing name.
-  if (::link(from.c_str(), to.c_str()) != 0) return IoError::os(errno);
-  // The data now stand under their real name; a temporary name that cannot be removed is
-  // only a second name for them, so it does not fail the write.
-  ::unlink(from.c_str());
-  return Done{};
-}
-
-// Holds back the cleanup signals between creating a temporary file and watching it.
+// Holds back the cleanup signals while the pending slot and the names it stands for change.
 class CleanupSignalsBlocked {
  public:
   CleanupSignalsBlocked() {
@@ -110,34 +66,159 @@ class CleanupSignalsBlocked {
   sigset_t previous_;
 };
 
-}  // namespace
+// Called with the cleanup signals blocked.
+void mark_pending(int directory, const std::string& name) {
+  ::strncpy(pending_name, name.c_str(), sizeof pending_name - 1);
+  pending_directory = directory;
+}
 
-Result<OutputFile> OutputFile::create(std::string target, mode_t mode, bool exact_mode) {
-  CleanupSignalsBlocked blocked;
+void clear_pending() { pending_directory = -1; }
+
+std::string directory_of(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string base_of(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string temporary_name(std::string base, unsigned attempt) {
+  if (base.size() > 200) base.resize(200);
+  return "." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+}
+
+// The directory, readable so that it can be flushed, or only for lookups when it cannot be
+// read.
+Result<File> open_directory(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return IoError::os(errno);
+  return File(fd);
+}
+
+std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+bool same_file(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Only a file that can be named through /proc later is worth creating without a name.
+bool can_be_named_later(int fd) {
+  struct stat opened, through_proc;
+  return ::fstat(fd, &opened) == 0 && ::stat(proc_path(fd).c_str(), &through_proc) == 0 &&
+         same_file(opened, through_proc);
+}
+
+// A file without a name in the directory; nullopt where the file system cannot make one.
+Result<std::optional<File>> create_unnamed(int directory, mode_t mode) {
+  int fd = ::openat(directory, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+  if (fd < 0) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+      return std::optional<File>();
+    }
+    return IoError::os(errno);
+  }
+  File file(fd);
+  if (!can_be_named_later(fd)) return std::optional<File>();
+  return std::optional<File>(std::move(file));
+}
+
+// A file under a fresh temporary name in the directory, watched by the cleanup signals.
+Result<File> create_named(int directory, const std::string& base, mode_t mode,
+                          std::string& temporary) {
   for (unsigned attempt = 0;; ++attempt) {
-    std::string temporary = temporary_name(target, attempt);
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                    mode);
-    if (fd < 0 && errno == EEXIST && attempt < 1000) continue;
-    if (fd < 0) return IoError::os(errno);
-    OutputFile output(std::move(target), std::move(temporary), File(fd));
-    if (exact_mode && ::fchmod(fd, mode) != 0) return IoError::os(errno);
-    return output;
+    temporary = temporary_name(base, attempt);
+    CleanupSignalsBlocked blocked;
+    int fd = ::openat(directory, temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd >= 0) {
+      mark_pending(directory, temporary);
+      return File(fd);
+    }
+    if (errno != EEXIST || attempt >= 1000) return IoError::os(errno);
   }
 }
 
-OutputFile::OutputFile(std::string target, std::string temporary, File file)
-    : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {
-  watch(temporary_.c_str());
+// Directories that received a name and are not yet flushed, each open once.
+struct Remembered {
+  File directory;
+  dev_t device;
+  ino_t inode;
+};
+std::vector<Remembered> remembered;
+std::optional<IoError> earlier_sync_failure;
+constexpr std::size_t kMostRemembered = 64;
+
+Status sync_one(int directory) {
+  if (::fsync(directory) == 0) return Done{};
+  // A directory open only for lookups, or a file system that does not flush directories:
+  // the data are safe and the entry is the system's care.
+  if (errno == EBADF || errno == EINVAL) return Done{};
+  return IoError::os(errno);
 }
 
+void remember_directory(int directory) {
+  struct stat info;
+  if (::fstat(directory, &info) != 0) return;
+  for (const auto& entry : remembered) {
+    if (entry.device == info.st_dev && entry.inode == info.st_ino) return;
+  }
+  if (remembered.size() >= kMostRemembered) {
+    if (auto synced = OutputFile::sync_directories(); !synced && !earlier_sync_failure) {
+      earlier_sync_failure = synced.error();
+    }
+  }
+  int copy = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) {
+    if (auto synced = sync_one(directory); !synced && !earlier_sync_failure) {
+      earlier_sync_failure = synced.error();
+    }
+    return;
+  }
+  remembered.push_back({File(copy), info.st_dev, info.st_ino});
+}
+
+}  // namespace
+
+Result<OutputFile> OutputFile::create(const std::string& target, mode_t mode, bool exact_mode) {
+  install_cleanup_handlers();
+  auto directory = open_directory(directory_of(target));
+  if (!directory) return directory.error();
+  const int directory_fd = directory.value().fd();
+  std::string base = base_of(target);
+  std::string temporary;
+  auto unnamed = create_unnamed(directory_fd, mode);
+  if (!unnamed) return unnamed.error();
+  File file;
+  if (unnamed.value()) {
+    file = std::move(*unnamed.value());
+  } else {
+    auto named = create_named(directory_fd, base, mode, temporary);
+    if (!named) return named.error();
+    file = std::move(named.value());
+  }
+  OutputFile output(std::move(directory.value()), std::move(base), std::move(temporary),
+                    std::move(file));
+  if (exact_mode && ::fchmod(output.file_.fd(), mode) != 0) return IoError::os(errno);
+  return output;
+}
+
+OutputFile::OutputFile(File directory, std::string name, std::string temporary, File file)
+    : directory_(std::move(directory)),
+      name_(std::move(name)),
+      temporary_(std::move(temporary)),
+      file_(std::move(file)) {}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : target_(std::move(other.target_)),
+    : directory_(std::move(other.directory_)),
+      name_(std::move(other.name_)),
       temporary_(std::move(other.temporary_)),
       file_(std::move(other.file_)),
-      committed_(std::exchange(other.committed_, true)) {
-  if (!committed_) pending_path = temporary_.c_str();
-}
+      committed_(std::exchange(other.committed_, true)) {}
 
 OutputFile::~OutputFile() { discard(); }
 
@@ -145,34 +226,85 @@ void OutputFile::discard() {
   if (committed_) return;
   committed_ = true;
   file_.close();
-  ::unlink(temporary_.c_str());
-  unwatch();
+  CleanupSignalsBlocked blocked;
+  if (!temporary_.empty()) ::unlinkat(directory_.fd(), temporary_.c_str(), 0);
+  clear_pending();
 }
 
-Status OutputFile::commit(bool replace, bool sync) {
-  if (sync && ::fsync(file_.fd()) != 0) {
+Status OutputFile::commit(bool replace) {
+  if (::fdatasync(file_.fd()) != 0) {
     int code = errno;
     discard();
     return IoError::os(code);
   }
-  if (::close(file_.release()) != 0) {
-    int code = errno;
-    discard();
-    return IoError::os(code);
-  }
-  Status named = Done{};
-  if (replace) {
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) named = IoError::os(errno);
-  } else {
-    named = claim_name(temporary_, target_);
-  }
+  Status named = temporary_.empty() ? link_unnamed(replace) : rename_temporary(replace);
   if (!named) {
     discard();
     return named;
   }
   committed_ = true;
-  unwatch();
-  if (sync) return sync_directory(target_);
+  {
+    CleanupSignalsBlocked blocked;
+    clear_pending();
+  }
+  file_.close();
+  remember_directory(directory_.fd());
+  return Done{};
+}
+
+Status OutputFile::link_unnamed(bool replace) {
+  const std::string source = proc_path(file_.fd());
+  const int directory = directory_.fd();
+  if (!replace) {
+    if (::linkat(AT_FDCWD, source.c_str(), directory, name_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      return IoError::os(errno);
+    }
+    return Done{};
+  }
+  // A replacement takes a temporary name first, so that the old file goes in one step.
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string temporary = temporary_name(name_, attempt);
+    CleanupSignalsBlocked blocked;
+    mark_pending(directory, temporary);
+    if (::linkat(AT_FDCWD, source.c_str(), directory, temporary.c_str(), AT_SYMLINK_FOLLOW) ==
+        0) {
+      temporary_ = std::move(temporary);
+      break;
+    }
+    const int code = errno;
+    clear_pending();
+    if (code != EEXIST || attempt >= 1000) return IoError::os(code);
+  }
+  return rename_temporary(true);
+}
+
+Status OutputFile::rename_temporary(bool replace) {
+  const int directory = directory_.fd();
+  const char* from = temporary_.c_str();
+  const char* to = name_.c_str();
+  if (replace) {
+    if (::renameat(directory, from, directory, to) != 0) return IoError::os(errno);
+    return Done{};
+  }
+  if (::renameat2(directory, from, directory, to, RENAME_NOREPLACE) == 0) return Done{};
+  if (errno != EINVAL && errno != ENOSYS) return IoError::os(errno);
+  // File systems without renameat2: a hard link also refuses an existing name.
+  if (::linkat(directory, from, directory, to, 0) != 0) return IoError::os(errno);
+  // The data now stand under their real name; a temporary name that cannot be removed is
+  // only a second name for them, so it does not fail the write.
+  ::unlinkat(directory, from, 0);
+  return Done{};
+}
+
+Status OutputFile::sync_directories() {
+  std::optional<IoError> failure = std::exchange(earlier_sync_failure, std::nullopt);
+  for (const auto& entry : remembered) {
+    if (auto synced = sync_one(entry.directory.fd()); !synced && !failure) {
+      failure = synced.error();
+    }
+  }
+  remembered.clear();
+  if (failure) return *failure;
   return Done{};
 }
 

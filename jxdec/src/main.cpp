@@ -1,8 +1,10 @@
 // jxdec: decrypts every stream file NAME.jxd named on the command line back into NAME, with
 // the key of a key file or of a password typed twice.
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -25,17 +27,17 @@ struct Run {
   bool on_terminal;
 };
 
-bool decode(const jx::Key& key, const Run& run, const jxcli::CodecCommand& command,
-            const std::string& name) {
+bool decode_file(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
+                 const std::string& name) {
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
   if (!jxcli::ends_with_stream_suffix(name) || name.size() == 4) {
     std::printf("Cannot decode %s: the name does not end in .jxd\n", name.c_str());
     return false;
   }
   // Decoding draws nothing from the generator, so it needs no operating-system randomness.
-  jx::Context context(key, jx::Rng(jx::Rng::Seed{}), run.tables);
-  context.buffers = run.buffers;
-  jxcli::ProgressMeter meter(name, run.on_terminal);
+  jx::Context context(key, jx::Rng(jx::Rng::Seed{}), shared.tables);
+  context.buffers = shared.buffers;
+  jxcli::ProgressMeter meter(name, shared.on_terminal);
   if (meter.active()) context.on_progress = [&meter](std::uint64_t done) { meter.update(done); };
   auto decoded = context.decode_file(name, name.substr(0, name.size() - 4), command.force);
   meter.clear();
@@ -43,9 +45,18 @@ bool decode(const jx::Key& key, const Run& run, const jxcli::CodecCommand& comma
   return decoded.ok();
 }
 
-}  // namespace
+// The same, with a lack of memory for the file reported like any other failure of the file.
+bool decode(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
+            const std::string& name) {
+  try {
+    return decode_file(key, shared, command, name);
+  } catch (const std::bad_alloc&) {
+    std::printf("%s\n", jx::IoError::os(ENOMEM).detailed_form().c_str());
+    return false;
+  }
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   jxcli::forbid_core_dumps();
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
@@ -64,11 +75,15 @@ int main(int argc, char** argv) {
   }
   if (command.files.empty()) command.verbose = false;
   const jx::Key key = jxcli::obtain_key(command.key_path);
-  const Run run{jx::CodeTables::build(key, jx::CodeTables::Use::Decoding),
-                std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
+  const Run shared{jx::CodeTables::build(key, jx::CodeTables::Use::Decoding),
+                   std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
   bool all_decoded = true;
   for (const auto& name : command.files) {
-    all_decoded = decode(key, run, command, name) && all_decoded;
+    all_decoded = decode(key, shared, command, name) && all_decoded;
   }
   return jxcli::finish(kProgram, all_decoded ? 0 : 1);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return jxcli::guarded(kProgram, run, argc, argv); }

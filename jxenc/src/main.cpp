@@ -1,8 +1,10 @@
 // jxenc: encrypts every file named on the command line into NAME.jxd, with the key of a key
 // file or of a password typed twice.
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -26,14 +28,14 @@ struct Run {
   bool on_terminal;
 };
 
-bool encode(const jx::Key& key, const Run& run, const jxcli::CodecCommand& command,
-            const std::string& name) {
+bool encode_file(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
+                 const std::string& name) {
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
-  jx::Context context(key, jxcli::generator_from_os(), run.tables);
-  context.buffers = run.buffers;
+  jx::Context context(key, jxcli::generator_from_os(), shared.tables);
+  context.buffers = shared.buffers;
   context.options.partial = command.partial;
   context.options.inflate = command.inflate;
-  jxcli::ProgressMeter meter(name, run.on_terminal);
+  jxcli::ProgressMeter meter(name, shared.on_terminal);
   if (meter.active()) context.on_progress = [&meter](std::uint64_t done) { meter.update(done); };
   auto encoded = context.encode_file(name, name + ".jxd", command.force);
   meter.clear();
@@ -41,9 +43,18 @@ bool encode(const jx::Key& key, const Run& run, const jxcli::CodecCommand& comma
   return encoded.ok();
 }
 
-}  // namespace
+// The same, with a lack of memory for the file reported like any other failure of the file.
+bool encode(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
+            const std::string& name) {
+  try {
+    return encode_file(key, shared, command, name);
+  } catch (const std::bad_alloc&) {
+    std::printf("%s\n", jx::IoError::os(ENOMEM).detailed_form().c_str());
+    return false;
+  }
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   jxcli::forbid_core_dumps();
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   const std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
@@ -62,11 +73,15 @@ int main(int argc, char** argv) {
     std::fputs("  WARNING: inflate quadruples data size.\n\n", stdout);
   }
   const jx::Key key = jxcli::obtain_key(command.key_path);
-  const Run run{jx::CodeTables::build(key, jx::CodeTables::Use::Encoding),
-                std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
+  const Run shared{jx::CodeTables::build(key, jx::CodeTables::Use::Encoding),
+                   std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
   bool all_encoded = true;
   for (const auto& name : command.files) {
-    all_encoded = encode(key, run, command, name) && all_encoded;
+    all_encoded = encode(key, shared, command, name) && all_encoded;
   }
   return jxcli::finish(kProgram, all_encoded ? 0 : 1);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return jxcli::guarded(kProgram, run, argc, argv); }

@@ -71,9 +71,7 @@ jx::Key derive_key(jxcli::KeygenCommand& command, jx::Rng& rng) {
   return prompted_key();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   jxcli::forbid_core_dumps();
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   std::vector<std::string> arguments = jxcli::arguments_of(argc, argv);
@@ -97,3 +95,7 @@ int main(int argc, char** argv) {
   }
   return jxcli::finish(kProgram, 0);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return jxcli::guarded(kProgram, run, argc, argv); }

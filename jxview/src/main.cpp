@@ -16,9 +16,7 @@ constexpr const char* kUsage =
     "  Usage: jxview file(key or stream)\n\n"
     "  For more details consult the manual: \"man jxview\"\n\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   jxcli::forbid_core_dumps();
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   jxcli::StdoutPrinter out;
@@ -39,3 +37,7 @@ int main(int argc, char** argv) {
   }
   return jxcli::finish("jxview", jxcli::inspect(std::move(file).value(), out));
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return jxcli::guarded("jxview", run, argc, argv); }

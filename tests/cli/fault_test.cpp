@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -17,6 +18,9 @@
 
 #ifndef JX_NO_ENTROPY_SHIM
 #error "JX_NO_ENTROPY_SHIM names the preloaded library that hides the system's randomness"
+#endif
+#ifndef JX_RECORD_CALLS_SHIM
+#error "JX_RECORD_CALLS_SHIM names the preloaded library that records the calls of a write"
 #endif
 
 namespace {
@@ -205,7 +209,51 @@ TEST(FaultTest, OutputsBeyondTheFileSizeLimitLeaveNothing) {
 // ---------------------------------------------------------------------------------------
 // A run ended by a signal in the middle of a file. The input is a fifo that is never closed,
 // so the program is certainly inside the file, with part of its output written, when the
-// signal comes.
+// signal comes. The output has no name at all where the file system allows it, and a
+// temporary name where it does not (as the preloaded library makes it).
+
+// How far the program has written its output file in the directory, found among its open
+// files; 0 while it has none open there.
+std::uint64_t output_written(pid_t pid, const std::string& directory) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  std::vector<std::string> names;
+  if (DIR* listing = ::opendir(fds.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) names.emplace_back(entry->d_name);
+    ::closedir(listing);
+  }
+  for (const auto& name : names) {
+    char target[4096];
+    const ssize_t length = ::readlink((fds + "/" + name).c_str(), target, sizeof target);
+    if (length <= 0) continue;
+    if (std::string(target, static_cast<std::size_t>(length)).rfind(directory + "/", 0) != 0) {
+      continue;
+    }
+    struct stat info {};
+    if (::stat((fds + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      return static_cast<std::uint64_t>(info.st_size);
+    }
+  }
+  return 0;
+}
+
+// Waits until the program has written at least `bytes` of its output; false on timeout.
+bool wait_for_output(pid_t pid, const std::string& directory, std::uint64_t bytes) {
+  const auto deadline = Clock::now() + seconds(20);
+  while (Clock::now() < deadline) {
+    if (output_written(pid, directory) >= bytes) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+Launch without_files_unnamed() {
+  Launch launch;
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  launch.environment = {
+      std::string("LD_PRELOAD=") + JX_RECORD_CALLS_SHIM, "JX_NO_TMPFILE=1",
+      "ASAN_OPTIONS=" + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0"};
+  return launch;
+}
 
 TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
   const Material& m = material();
@@ -217,6 +265,7 @@ TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
     std::string fifo;     // the input, in the subdirectory "sub"
     std::string earlier;  // an earlier output there, kept as it was
     std::string bytes;    // what the fifo gives before the signal
+    bool named_too = true;  // also run with a temporary name, which SIGKILL must leave
   };
   const std::string plain = random_bytes(1 << 20, 2);
   // The decoder needs a header; blocks after it may be anything.
@@ -225,44 +274,44 @@ TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
       {"jxenc, SIGINT", "jxenc", SIGINT, "in", "in.jxd", plain},
       {"jxenc, SIGTERM", "jxenc", SIGTERM, "in", "in.jxd", plain},
       {"jxenc, SIGHUP", "jxenc", SIGHUP, "in", "in.jxd", plain},
+      {"jxenc, SIGUSR1", "jxenc", SIGUSR1, "in", "in.jxd", plain},
+      {"jxenc, SIGALRM", "jxenc", SIGALRM, "in", "in.jxd", plain},
+      {"jxenc, SIGPROF", "jxenc", SIGPROF, "in", "in.jxd", plain},
+      {"jxenc, SIGKILL", "jxenc", SIGKILL, "in", "in.jxd", plain, false},
       {"jxdec, SIGINT", "jxdec", SIGINT, "in.jxd", "in", blocks},
       {"jxdec, SIGTERM", "jxdec", SIGTERM, "in.jxd", "in", blocks},
+      {"jxdec, SIGUSR2", "jxdec", SIGUSR2, "in.jxd", "in", blocks},
+      {"jxdec, SIGVTALRM", "jxdec", SIGVTALRM, "in.jxd", "in", blocks},
+      {"jxdec, SIGKILL", "jxdec", SIGKILL, "in.jxd", "in", blocks, false},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Scratch dir;
-    dir.write("k.jxk", m.key);
-    ASSERT_EQ(::mkdir(dir.at("sub").c_str(), 0755), 0);
-    ASSERT_EQ(::mkfifo(dir.at("sub/" + row.fifo).c_str(), 0600), 0);
-    dir.write("sub/" + row.earlier, "earlier output");
-    Launch launch;
-    launch.timeout = seconds(20);
-    Started started(dir.path(), jxtest::program(row.program),
-                    {"-F", "-k", "k.jxk", "sub/" + row.fifo}, launch);
-    const int writer = jxtest::open_fifo_writer(dir.at("sub/" + row.fifo));
-    ASSERT_GE(writer, 0);
-    EXPECT_TRUE(feed(writer, row.bytes));
-    // The temporary file lies beside its target and has had output written to it.
-    constexpr std::uint64_t kWritten = 100000;
-    std::string temporary;
-    const auto deadline = Clock::now() + seconds(20);
-    while (Clock::now() < deadline) {
-      temporary = temporary_file_in(dir, "sub");
-      if (!temporary.empty() && size_of(dir.at(temporary)) >= kWritten) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (const bool named : {false, true}) {
+      if (named && !row.named_too) continue;
+      SCOPED_TRACE(std::string(row.name) + (named ? ", temporary name" : ", no name"));
+      Scratch dir;
+      dir.write("k.jxk", m.key);
+      ASSERT_EQ(::mkdir(dir.at("sub").c_str(), 0755), 0);
+      ASSERT_EQ(::mkfifo(dir.at("sub/" + row.fifo).c_str(), 0600), 0);
+      dir.write("sub/" + row.earlier, "earlier output");
+      Launch launch = named ? without_files_unnamed() : Launch{};
+      launch.timeout = seconds(20);
+      Started started(dir.path(), jxtest::program(row.program),
+                      {"-F", "-k", "k.jxk", "sub/" + row.fifo}, launch);
+      const int writer = jxtest::open_fifo_writer(dir.at("sub/" + row.fifo));
+      ASSERT_GE(writer, 0);
+      EXPECT_TRUE(feed(writer, row.bytes));
+      EXPECT_TRUE(wait_for_output(started.pid(), dir.at("sub"), 100000));
+      // Only the temporary file has a name beside its target while it is written.
+      EXPECT_EQ(temporary_file_in(dir, "sub").empty(), !named);
+      started.send_signal(row.signal);
+      const Outcome outcome = started.finish();
+      ::close(writer);
+      EXPECT_EQ(outcome.signal, row.signal);
+      EXPECT_EQ(outcome.out, "");
+      EXPECT_EQ(dir.entries(),
+                sorted({"k.jxk", "sub/", "sub/" + row.fifo, "sub/" + row.earlier}));
+      EXPECT_EQ(dir.read("sub/" + row.earlier), "earlier output");
     }
-    EXPECT_FALSE(temporary.empty());
-    if (!temporary.empty()) {
-      EXPECT_GE(size_of(dir.at(temporary)), kWritten);
-    }
-    started.send_signal(row.signal);
-    const Outcome outcome = started.finish();
-    ::close(writer);
-    EXPECT_EQ(outcome.signal, row.signal);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(dir.entries(),
-              sorted({"k.jxk", "sub/", "sub/" + row.fifo, "sub/" + row.earlier}));
-    EXPECT_EQ(dir.read("sub/" + row.earlier), "earlier output");
   }
 }
 
@@ -617,3 +666,306 @@ TEST(FaultTest, StandardOutputThatCannotBeWritten) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Outputs that survive a crash: each file's data reach the disk before the file takes its
+// name, and the directory before the program ends. The preloaded library records the calls.
+
+Launch recording_calls(const std::string& log, bool named) {
+  Launch launch = named ? without_files_unnamed() : Launch{};
+  if (!named) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    launch.environment = {
+        std::string("LD_PRELOAD=") + JX_RECORD_CALLS_SHIM,
+        "ASAN_OPTIONS=" + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0"};
+  }
+  launch.environment.push_back("JX_CALL_LOG=" + log);
+  return launch;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+std::string inode_of(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 ? std::to_string(info.st_ino) : "none";
+}
+
+// The position of the first line that is `line`, or of the end when none is.
+std::ptrdiff_t position_of(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) - lines.begin();
+}
+
+TEST(FaultTest, DataAreFlushedBeforeTheNameAndTheDirectoryBeforeTheEnd) {
+  const Material& m = material();
+  struct Row {
+    const char* name;
+    const char* program;
+    std::vector<std::string> arguments;
+    std::vector<std::string> outputs;
+  };
+  const Row rows[] = {
+      {"jxkey, a new key file", "jxkey", {"-r", "new"}, {"new.jxk"}},
+      {"jxkey, a key file replaced", "jxkey", {"-r", "old"}, {"old.jxk"}},
+      {"jxenc, two new streams", "jxenc", {"-k", "k.jxk", "big", "g"}, {"big.jxd", "g.jxd"}},
+      {"jxenc -F, a stream replaced", "jxenc", {"-F", "-k", "k.jxk", "g", "h"},
+       {"g.jxd", "h.jxd"}},
+      {"jxdec, two new files", "jxdec", {"-k", "k.jxk", "s.jxd", "t.jxd"}, {"s", "t"}},
+      {"jxdec -F, a file replaced", "jxdec", {"-F", "-k", "k.jxk", "u.jxd"}, {"u"}},
+  };
+  for (const Row& row : rows) {
+    for (const bool named : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (named ? ", temporary name" : ", no name"));
+      Scratch dir;
+      Scratch logs;
+      dir.write("k.jxk", m.key);
+      dir.write("old.jxk", "old key");
+      dir.write("big", m.big);
+      dir.write("g", m.small);
+      dir.write("h", "h");
+      dir.write("h.jxd", "old stream");
+      dir.write("s.jxd", m.small_stream);
+      dir.write("t.jxd", m.small_stream);
+      dir.write("u.jxd", m.small_stream);
+      dir.write("u", "old plain");
+      std::vector<std::string> expected = dir.entries();
+      const Outcome outcome = run(dir, row.program, row.arguments,
+                                  recording_calls(logs.at("calls"), named));
+      EXPECT_EQ(outcome.out, "");
+      EXPECT_EQ(outcome.status, 0);
+      expected.insert(expected.end(), row.outputs.begin(), row.outputs.end());
+      std::sort(expected.begin(), expected.end());
+      expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+      EXPECT_EQ(dir.entries(), expected);
+
+      const std::vector<std::string> calls = lines_of(logs.read("calls"));
+      std::ptrdiff_t last_named = 0;
+      for (const auto& output : row.outputs) {
+        SCOPED_TRACE(output);
+        const std::string inode = inode_of(dir.at(output));
+        const auto flushed = position_of(calls, "data " + inode);
+        const auto named_at = position_of(calls, "name " + inode + " " + output);
+        EXPECT_LT(named_at, std::ssize(calls));
+        EXPECT_LT(flushed, named_at);
+        last_named = std::max(last_named, named_at);
+      }
+      const auto directory_flushed = position_of(calls, "directory " + inode_of(dir.path()));
+      EXPECT_LT(last_named, directory_flushed);
+      EXPECT_LT(directory_flushed, std::ssize(calls));
+      EXPECT_EQ(calls.empty() ? "" : calls.back(), "exit");
+    }
+  }
+}
+
+// A directory moved while a file is written into it: the output and any temporary name
+// follow the directory, and nothing is left in it when the file fails.
+TEST(FaultTest, OutputsFollowTheirDirectoryWhenItMoves) {
+  const Material& m = material();
+  ::signal(SIGPIPE, SIG_IGN);
+  const std::string plain = random_bytes(1 << 20, 4);
+  const std::string blocks = m.big_stream.substr(0, 37) + random_bytes(1 << 20, 5);
+  std::string stream;
+  {
+    Scratch dir;
+    dir.write("k.jxk", m.key);
+    dir.write("plain", plain);
+    ASSERT_EQ(run(dir, "jxenc", {"-k", "k.jxk", "plain"}).status, 0);
+    stream = dir.read("plain.jxd");
+  }
+  struct Row {
+    const char* name;
+    const char* program;
+    std::string fifo;
+    std::string bytes;   // fed in two halves around the move
+    std::string made;    // the output in the moved directory, "" when the file fails
+    std::string out;
+  };
+  const Row rows[] = {
+      {"jxenc, the stream is made", "jxenc", "in", plain, "in.jxd", ""},
+      {"jxdec, the plain file is made", "jxdec", "in.jxd", stream, "in", ""},
+      {"jxdec, the stream is corrupt", "jxdec", "in.jxd", blocks, "", kTruncated},
+  };
+  for (const Row& row : rows) {
+    for (const bool named : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (named ? ", temporary name" : ", no name"));
+      Scratch dir;
+      dir.write("k.jxk", m.key);
+      ASSERT_EQ(::mkdir(dir.at("d").c_str(), 0755), 0);
+      ASSERT_EQ(::mkfifo(dir.at("d/" + row.fifo).c_str(), 0600), 0);
+      Launch launch = named ? without_files_unnamed() : Launch{};
+      launch.timeout = seconds(20);
+      Started started(dir.path(), jxtest::program(row.program), {"-k", "k.jxk", "d/" + row.fifo},
+                      launch);
+      const int writer = jxtest::open_fifo_writer(dir.at("d/" + row.fifo));
+      ASSERT_GE(writer, 0);
+      const std::size_t half = 600000;
+      EXPECT_TRUE(feed(writer, row.bytes.substr(0, half)));
+      EXPECT_TRUE(wait_for_output(started.pid(), dir.at("d"), 100000));
+      ASSERT_EQ(::rename(dir.at("d").c_str(), dir.at("e").c_str()), 0);
+      EXPECT_TRUE(feed(writer, row.bytes.substr(half)));
+      ::close(writer);
+      const Outcome outcome = started.finish();
+      EXPECT_EQ(outcome.out, row.out);
+      EXPECT_EQ(outcome.status, row.made.empty() ? 1 : 0);
+      std::vector<std::string> expected{"e/", "e/" + row.fifo, "k.jxk"};
+      if (!row.made.empty()) expected.push_back("e/" + row.made);
+      EXPECT_EQ(dir.entries(), sorted(expected));
+      if (row.made == "in") {
+        EXPECT_EQ(dir.read("e/in"), plain);
+      }
+      if (row.made == "in.jxd") {
+        EXPECT_EQ(size_of(dir.at("e/in.jxd")), 45u + plain.size());
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Too little memory: whatever allocation fails, the program ends with status 1 and a
+// message, and leaves no file behind. The limits swept rise in small steps from too little
+// to start the program to enough for the whole run.
+
+TEST(FaultTest, LackOfMemoryIsReportedAndLeavesNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+#endif
+#endif
+  const Material& m = material();
+  const std::string out_of_memory =
+      "Os { code: 12, kind: OutOfMemory, message: \"Cannot allocate memory\" }\n";
+  struct Row {
+    const char* program;
+    std::vector<std::string> arguments;
+    std::string made;
+  };
+  const Row rows[] = {
+      {"jxenc", {"-k", "k.jxk", "big"}, "big.jxd"},
+      {"jxenc", {"-F", "-k", "k.jxk", "g"}, "g.jxd"},
+      {"jxdec", {"-k", "k.jxk", "big.jxd"}, "big"},
+      {"jxdec", {"-F", "-k", "k.jxk", "g.jxd"}, "g"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.program) + " " + row.arguments[0]);
+    // What a file needs is allocated once per run, before any output exists, so a lack of
+    // memory is mostly met before the first file; either way it must be reported cleanly.
+    int refused = 0;
+    bool enough = false;
+    for (rlim_t kibibytes = 16 << 10; kibibytes <= 128 << 10 && !enough; kibibytes += 256) {
+      SCOPED_TRACE(std::to_string(kibibytes) + " KiB");
+      Scratch dir;
+      dir.write("k.jxk", m.key);
+      if (row.program == std::string("jxenc")) {
+        dir.write("big", m.big);
+        dir.write("g", m.small);
+        dir.write("g.jxd", "earlier");
+      } else {
+        dir.write("big.jxd", m.big_stream);
+        dir.write("g.jxd", m.small_stream);
+        dir.write("g", "earlier");
+      }
+      const std::vector<std::string> before = dir.entries();
+      Launch launch;
+      launch.address_space_limit = kibibytes << 10;
+      const Outcome outcome = run(dir, row.program, row.arguments, launch);
+      if (outcome.status == 127) continue;  // too little for the loader to start the program
+      EXPECT_EQ(outcome.signal, 0) << outcome.err;
+      if (outcome.status == 0) {
+        enough = true;
+        std::vector<std::string> after = before;
+        after.push_back(row.made);
+        std::sort(after.begin(), after.end());
+        after.erase(std::unique(after.begin(), after.end()), after.end());
+        EXPECT_EQ(dir.entries(), after);
+        continue;
+      }
+      EXPECT_EQ(outcome.status, 1) << outcome.err;
+      EXPECT_EQ(dir.entries(), before);
+      ++refused;
+      if (outcome.out == out_of_memory) {
+        EXPECT_EQ(outcome.err, "");
+      } else {
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, std::string(row.program) + ": out of memory\n");
+      }
+      if (row.made == "g" || row.made == "g.jxd") {
+        EXPECT_EQ(dir.read(row.made), "earlier");
+      }
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_TRUE(enough);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Inputs that must not make the program wait or write in vain.
+
+TEST(FaultTest, FifoInputWithAnExistingOutputIsRefusedAtOnce) {
+  const std::string exists = "Os { code: 17, kind: AlreadyExists, message: \"File exists\" }\n";
+  struct Row {
+    const char* program;
+    std::string fifo;
+    std::string existing;
+  };
+  const Row rows[] = {{"jxenc", "p", "p.jxd"}, {"jxdec", "q.jxd", "q"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.program);
+    Scratch dir;
+    dir.write("k.jxk", material().key);
+    ASSERT_EQ(::mkfifo(dir.at(row.fifo).c_str(), 0600), 0);
+    dir.write(row.existing, "earlier");
+    Launch launch;
+    launch.timeout = seconds(20);  // a program that waits for the fifo's writer is killed
+    const Outcome outcome = run(dir, row.program, {"-k", "k.jxk", row.fifo}, launch);
+    EXPECT_EQ(outcome.out, exists);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(dir.entries(), sorted({"k.jxk", row.fifo, row.existing}));
+    EXPECT_EQ(dir.read(row.existing), "earlier");
+  }
+}
+
+// A stream whose footer no stream of its size can have is refused before a byte is decoded:
+// with a file size limit of nothing, any write would fail as too large instead.
+TEST(FaultTest, FooterThatCannotMatchTheSizeIsRefusedBeforeAnyOutput) {
+  const Material& m = material();
+  const std::string header = m.big_stream.substr(0, 37);
+  constexpr std::uint64_t kBlocks = std::uint64_t{1} << 22;  // 1 GiB of blocks
+  struct Row {
+    const char* name;
+    std::uint64_t size;
+    std::uint64_t footer;
+  };
+  const Row rows[] = {
+      {"the largest footer", 45 + kBlocks * 256, ~std::uint64_t{0}},
+      {"one byte more than the blocks hold", 45 + kBlocks * 256, kBlocks * 256 + 1},
+      {"a last block with nothing in it", 45 + kBlocks * 256, (kBlocks - 1) * 256},
+      {"a size that is not whole blocks", 46 + kBlocks * 256, kBlocks * 256},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Scratch dir;
+    dir.write("k.jxk", m.key);
+    dir.write("s.jxd", header);
+    ASSERT_EQ(::truncate(dir.at("s.jxd").c_str(), static_cast<off_t>(row.size)), 0);
+    const int fd = ::open(dir.at("s.jxd").c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const std::string footer = big_endian(row.footer);
+    ASSERT_EQ(::pwrite(fd, footer.data(), 8, static_cast<off_t>(row.size - 8)), 8);
+    ::close(fd);
+    Launch launch;
+    launch.file_size_limit = 0;
+    launch.ignore_sigxfsz = true;
+    const Outcome outcome = run(dir, "jxdec", {"-k", "k.jxk", "s.jxd"}, launch);
+    EXPECT_EQ(outcome.out, kTruncated);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(dir.entries(), sorted({"k.jxk", "s.jxd"}));
+  }
+}

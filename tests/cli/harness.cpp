@@ -212,6 +212,10 @@ Started::Started(const std::string& directory, const std::string& given_program_
       rlimit limit{*launch.file_size_limit, *launch.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (launch.address_space_limit) {
+      rlimit limit{*launch.address_space_limit, *launch.address_space_limit};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
     if (launch.ignore_sigxfsz) ::signal(SIGXFSZ, SIG_IGN);
     if (launch.user) {
       ::setgroups(0, nullptr);

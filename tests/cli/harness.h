@@ -46,6 +46,7 @@ struct Launch {
   bool input_is_null = false;               // standard input is /dev/null instead
   std::string stdin_path;                   // standard input opens this file instead
   std::optional<rlim_t> file_size_limit;    // RLIMIT_FSIZE in bytes
+  std::optional<rlim_t> address_space_limit;  // RLIMIT_AS in bytes
   bool ignore_sigxfsz = false;
   std::vector<std::string> environment;     // NAME=value entries, replacing inherited ones
   std::optional<uid_t> user;                // run as this user (and its group)

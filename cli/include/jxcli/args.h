@@ -21,8 +21,13 @@ std::optional<std::string> first_argument_problem(const std::vector<std::string>
 // Prints "<program>: <why>\n" on the stream and ends the run with status 2.
 [[noreturn]] void refuse(std::FILE* stream, const char* program, const std::string& why);
 
-// The run's exit status once standard output is flushed: a report or message that could not
-// be written turns a success into status 1, with a line on standard error.
+// The run's exit status once the directories of its outputs and standard output are
+// flushed: a name that may not survive a crash, or a report or message that could not be
+// written, turns a success into status 1, with a line on standard error.
 int finish(const char* program, int status);
+
+// Runs a program's body; an exception that escapes it ends the run with one line on standard
+// error and status 1.
+int guarded(const char* program, int (*body)(int, char**), int argc, char** argv);
 
 }  // namespace jxcli

@@ -22,6 +22,11 @@ class File {
   ~File();
 
   static Result<File> open_read(const std::string& path);
+  // Opens for reading without waiting for a fifo's writer; wait_for_input() then makes the
+  // descriptor read as one from open_read() would.
+  static Result<File> open_read_without_waiting(const std::string& path);
+  // Makes reads wait for input again; a fifo is first waited on until a writer has come.
+  Status wait_for_input();
 
   int fd() const { return fd_; }
   bool is_open() const { return fd_ >= 0; }
