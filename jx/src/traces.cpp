@@ -8,7 +8,7 @@ namespace jx {
 namespace {
 
 // Far deeper than the frames of reading, comparing and normalizing a password ever reach.
-constexpr std::size_t kStackToWipe = 256 * 1024;
+constexpr std::size_t kStackToWipe = 64 * 1024;
 
 #if defined(__x86_64__)
 
