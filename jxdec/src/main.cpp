@@ -1,5 +1,6 @@
 // jxdec: decrypts every stream file NAME.jxd named on the command line back into NAME, with
-// the key of a key file or of a password typed twice.
+// the key of a key file or of a password; with --stdout, one stream file or standard input
+// to standard output.
 
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "jxcli/codec_args.h"
 #include "jxcli/key_source.h"
 #include "jxcli/progress.h"
+#include "jxcli/stream_mode.h"
 
 namespace {
 
@@ -52,8 +54,13 @@ int main(int argc, char** argv) {
   if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
     jxcli::refuse(stderr, kProgram, *problem);
   }
+  if (command.to_stdout) {
+    return jxcli::finish(kProgram, jxcli::run_stream_mode(kProgram, jxcli::Codec::Decoder, command));
+  }
   if (command.files.empty()) command.verbose = false;
-  const jx::Key key = jxcli::obtain_key(command.key_path);
+  jxcli::KeyRequest request;
+  request.confirmation = jx::Confirmation::Once;  // a decryption has nothing to confirm
+  const jx::Key key = jxcli::obtain_key(command.key_path, request);
   bool all_decoded = true;
   for (const auto& name : command.files) all_decoded = decode(key, command, name) && all_decoded;
   return jxcli::finish(kProgram, all_decoded ? 0 : 1);

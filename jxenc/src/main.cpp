@@ -1,5 +1,6 @@
 // jxenc: encrypts every file named on the command line into NAME.jxd, with the key of a key
-// file or of a password typed twice.
+// file or of a password typed twice; with --stdout, one file or standard input to standard
+// output.
 
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "jxcli/codec_args.h"
 #include "jxcli/key_source.h"
 #include "jxcli/progress.h"
+#include "jxcli/stream_mode.h"
 
 namespace {
 
@@ -40,11 +42,16 @@ int main(int argc, char** argv) {
   if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
     jxcli::refuse(stderr, kProgram, *problem);
   }
-  for (const auto& notice : command.notices) std::fputs(notice.c_str(), stdout);
+  if (!command.to_stdout) {
+    for (const auto& notice : command.notices) std::fputs(notice.c_str(), stdout);
+  }
   if (command.key_path_missing) {
     std::fflush(stdout);
     std::fputs("Error parsing key path: no value provided\nUsage: jxenc -k path/to/key\n", stderr);
     return jxcli::finish(kProgram, 2);
+  }
+  if (command.to_stdout) {
+    return jxcli::finish(kProgram, jxcli::run_stream_mode(kProgram, jxcli::Codec::Encoder, command));
   }
   if (command.files.empty()) command.verbose = false;
   if (command.inflate && command.verbose) {
