@@ -76,12 +76,12 @@ _jx_codec() {
 }
 
 _jx_jxenc() {
-    _jx_codec "--key --force --verbose --partial --inflate" \
-        "--force --inflate --key --partial --verbose -F -V -i -k -p" ""
+    _jx_codec "--key --force --verbose --partial --inflate --stdout" \
+        "--force --inflate --key --partial --stdout --verbose -F -V -i -k -p" ""
 }
 
 _jx_jxdec() {
-    _jx_codec "--key --force --verbose" "--force --key --verbose -F -V -k" .jxd
+    _jx_codec "--key --force --verbose --stdout" "--force --key --stdout --verbose -F -V -k" .jxd
 }
 
 # jxkey takes, by its mode, a source file (-f) or a password (-i) first, then the name of

@@ -7,6 +7,7 @@
 
 #include "jx/output_file.h"
 #include "jx/utf8.h"
+#include "jxcli/memory_reserve.h"
 
 namespace jxcli {
 
@@ -54,14 +55,16 @@ int finish(const char* program, int status) {
 }
 
 int guarded(const char* program, int (*body)(int, char**), int argc, char** argv) {
-  const char* why = "unexpected failure";
+  // Without even the reserve, nothing could be reported by an exception: say so at once.
+  const char* why = "out of memory";
   try {
-    return body(argc, argv);
+    if (keep_memory_reserve()) return body(argc, argv);
   } catch (const std::bad_alloc&) {
     why = "out of memory";
   } catch (const std::exception& failure) {
     why = failure.what();
   } catch (...) {
+    why = "unexpected failure";
   }
   std::fflush(stdout);
   std::fprintf(stderr, "%s: %s\n", program, why);

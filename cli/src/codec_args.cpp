@@ -21,6 +21,8 @@ bool apply_long_option(const std::string& argument, Codec codec, CodecCommand& c
     command.force = true;
   } else if (argument == "--verbose") {
     command.verbose = true;
+  } else if (argument == "--stdout") {
+    command.to_stdout = true;
   } else if (codec == Codec::Encoder && argument == "--partial") {
     command.partial = true;
   } else if (codec == Codec::Encoder && argument == "--inflate") {

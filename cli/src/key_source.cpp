@@ -11,24 +11,24 @@
 namespace jxcli {
 namespace {
 
-[[noreturn]] void cannot_import() {
-  std::fputs("Cannot import key file, parsing error\n", stdout);
+[[noreturn]] void cannot_import(std::FILE* messages) {
+  std::fputs("Cannot import key file, parsing error\n", messages);
   std::exit(1);
 }
 
 }  // namespace
 
-jx::Key obtain_key(const std::string& key_path) {
+jx::Key obtain_key(const std::string& key_path, const KeyRequest& request) {
   if (!key_path.empty()) {
     jx::Key key;
     // A table that is not a permutation drops input bytes: its streams could never be read.
     if (!key.import_from(key_path) || !key.is_permutation()) {
       key = jx::Key{};  // a partly imported key is still key material
-      cannot_import();
+      cannot_import(request.messages);
     }
     return key;
   }
-  jx::PasswordOutcome entered = enter_password();
+  jx::PasswordOutcome entered = enter_password(request.channel, request.confirmation);
   if (!entered.password) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", entered.failure.c_str());
@@ -37,8 +37,9 @@ jx::Key obtain_key(const std::string& key_path) {
   return jx::Key::new_from_string(std::move(*entered.password));
 }
 
-jx::PasswordOutcome enter_password() {
-  jx::Result<jx::PasswordOutcome> entered = jx::get_password();
+jx::PasswordOutcome enter_password(const jx::PasswordChannel& channel,
+                                   jx::Confirmation confirmation) {
+  jx::Result<jx::PasswordOutcome> entered = jx::get_password(channel, confirmation);
   std::fflush(stdout);  // the prompts come before whatever follows on standard error
   if (!entered) {
     std::fprintf(stderr, "Cannot read password: %s\n", entered.error().message_form().c_str());

@@ -41,6 +41,7 @@ constexpr std::size_t kHandledCount = std::size(kHandledSignals);
 termios g_kept_attributes;
 termios g_quiet_attributes;
 volatile sig_atomic_t g_echo_is_off = 0;
+volatile sig_atomic_t g_terminal = STDIN_FILENO;
 
 // Wipes every byte the string's buffer can hold, not only those in use, then empties it.
 void wipe_all(std::string& text) {
@@ -67,7 +68,7 @@ void unblock(int signal_number) {
 
 // Puts the terminal back, then lets the signal end the process as it would have.
 void end_with_terminal_restored(int signal_number) {
-  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_kept_attributes);
+  ::tcsetattr(g_terminal, TCSANOW, &g_kept_attributes);
   set_disposition(signal_number, SIG_DFL);
   ::raise(signal_number);
   unblock(signal_number);
@@ -76,14 +77,14 @@ void end_with_terminal_restored(int signal_number) {
 // Turns echo off again when the process goes on after a stop.
 void quiet_again(int) {
   const int saved_errno = errno;
-  if (g_echo_is_off) ::tcsetattr(STDIN_FILENO, TCSANOW, &g_quiet_attributes);
+  if (g_echo_is_off) ::tcsetattr(g_terminal, TCSANOW, &g_quiet_attributes);
   errno = saved_errno;
 }
 
 // Shows the terminal as it was while the process is stopped, and hides typing again after.
 void stop_with_terminal_restored(int signal_number) {
   const int saved_errno = errno;
-  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_kept_attributes);
+  ::tcsetattr(g_terminal, TCSANOW, &g_kept_attributes);
   set_disposition(signal_number, SIG_DFL);
   ::raise(signal_number);
   unblock(signal_number);
@@ -121,7 +122,22 @@ class SignalGuard {
   struct sigaction previous_[kHandledCount] {};
 };
 
-Status write_prompt() {
+// Writes the prompt straight to a descriptor other than standard output's.
+Status write_prompt_to(int descriptor) {
+  std::string_view rest = kPrompt;
+  while (!rest.empty()) {
+    const ssize_t n = ::write(descriptor, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return IoError::os(errno);
+    if (n == 0) return IoError::simple(ErrorKind::WriteZero, "failed to write whole buffer");
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return Done{};
+}
+
+// On standard output the prompt goes through its buffer, after whatever is waiting there.
+Status write_prompt(int descriptor) {
+  if (descriptor != STDOUT_FILENO) return write_prompt_to(descriptor);
   if (std::fwrite(kPrompt.data(), 1, kPrompt.size(), stdout) != kPrompt.size()) {
     return IoError::os(errno);
   }
@@ -141,14 +157,14 @@ void append_byte(std::string& line, char byte) {
   line.push_back(byte);
 }
 
-// Reads standard input one byte at a time up to and including the first line feed, so the
-// next line stays unread for whoever reads next.
-Result<std::string> read_line() {
+// Reads the input one byte at a time up to and including the first line feed, so the next
+// line stays unread for whoever reads next.
+Result<std::string> read_line(int input) {
   std::string line;
   line.reserve(kFirstCapacity);
   for (;;) {
     char byte = 0;
-    const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+    const ssize_t n = ::read(input, &byte, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       const int code = errno;
@@ -167,29 +183,30 @@ Result<std::string> read_line() {
   return line;
 }
 
-Result<std::string> read_line_quietly() {
+Result<std::string> read_line_quietly(int terminal) {
   termios kept{};
-  if (::tcgetattr(STDIN_FILENO, &kept) != 0) return IoError::os(errno);
+  if (::tcgetattr(terminal, &kept) != 0) return IoError::os(errno);
   termios quiet = kept;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   quiet.c_lflag |= ECHONL;
   g_kept_attributes = kept;
   g_quiet_attributes = quiet;
+  g_terminal = terminal;
   std::atomic_signal_fence(std::memory_order_seq_cst);
 
   SignalGuard guard;
   g_echo_is_off = 1;
   std::atomic_signal_fence(std::memory_order_seq_cst);
-  if (::tcsetattr(STDIN_FILENO, TCSANOW, &quiet) != 0) {
+  if (::tcsetattr(terminal, TCSANOW, &quiet) != 0) {
     const int code = errno;
     g_echo_is_off = 0;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &kept);
+    ::tcsetattr(terminal, TCSANOW, &kept);
     return IoError::os(code);
   }
-  Result<std::string> line = read_line();
+  Result<std::string> line = read_line(terminal);
   g_echo_is_off = 0;
   std::atomic_signal_fence(std::memory_order_seq_cst);
-  if (::tcsetattr(STDIN_FILENO, TCSANOW, &kept) != 0) {
+  if (::tcsetattr(terminal, TCSANOW, &kept) != 0) {
     const int code = errno;
     if (line) wipe_all(line.value());
     return IoError::os(code);
@@ -206,9 +223,10 @@ void strip_line_end(std::string& line) {
 
 // `required` refuses an input that ends before the entry's first byte: an absent entry is
 // not an empty password.
-Result<std::string> read_entry(bool required) {
-  if (Status prompted = write_prompt(); !prompted) return prompted.error();
-  Result<std::string> line = ::isatty(STDIN_FILENO) ? read_line_quietly() : read_line();
+Result<std::string> read_entry(const PasswordChannel& channel, bool required) {
+  if (Status prompted = write_prompt(channel.prompt); !prompted) return prompted.error();
+  Result<std::string> line =
+      ::isatty(channel.input) ? read_line_quietly(channel.input) : read_line(channel.input);
   if (!line) return line;
   if (required && line.value().empty()) {
     return IoError::simple(ErrorKind::UnexpectedEof, "input ended before a password was entered");
@@ -246,12 +264,26 @@ Result<std::string> nfkc(const std::string& text) {
   }
 }
 
-// Reads both entries and makes the outcome of them; both are wiped whatever happens. Kept
+// The outcome of a single entry, which is wiped whatever happens.
+Result<PasswordOutcome> outcome_of_entry(const PasswordChannel& channel) {
+  Result<std::string> entry = read_entry(channel, true);
+  if (!entry) return entry.error();
+  Result<std::string> normal = nfkc(entry.value());
+  wipe_all(entry.value());
+  if (!normal) return normal.error();
+  PasswordOutcome outcome;
+  outcome.password = std::move(normal.value());
+  return outcome;
+}
+
+// Reads the entries and makes the outcome of them; they are wiped whatever happens. Kept
 // out of line so that its frames lie below get_password's, where the stack is wiped.
-[[gnu::noinline]] Result<PasswordOutcome> outcome_of_entries() {
-  Result<std::string> first = read_entry(true);
+[[gnu::noinline]] Result<PasswordOutcome> outcome_of_entries(const PasswordChannel& channel,
+                                                             Confirmation confirmation) {
+  if (confirmation == Confirmation::Once) return outcome_of_entry(channel);
+  Result<std::string> first = read_entry(channel, true);
   if (!first) return first.error();
-  Result<std::string> second = read_entry(false);
+  Result<std::string> second = read_entry(channel, false);
   if (!second) {
     wipe_all(first.value());
     return second.error();
@@ -277,7 +309,11 @@ PasswordOutcome::~PasswordOutcome() {
 }
 
 Result<PasswordOutcome> get_password() {
-  Result<PasswordOutcome> outcome = outcome_of_entries();
+  return get_password(PasswordChannel{}, Confirmation::Twice);
+}
+
+Result<PasswordOutcome> get_password(const PasswordChannel& channel, Confirmation confirmation) {
+  Result<PasswordOutcome> outcome = outcome_of_entries(channel, confirmation);
   wipe_stack_below();
   wipe_vector_registers();
   return outcome;

@@ -1,5 +1,6 @@
 // jxdec: decrypts every stream file NAME.jxd named on the command line back into NAME, with
-// the key of a key file or of a password typed twice.
+// the key of a key file or of a password; with --stdout, one stream file or standard input
+// to standard output.
 
 #include <cerrno>
 #include <cstdio>
@@ -13,7 +14,9 @@
 #include "jxcli/core_dumps.h"
 #include "jxcli/codec_args.h"
 #include "jxcli/key_source.h"
+#include "jxcli/memory_reserve.h"
 #include "jxcli/progress.h"
+#include "jxcli/stream_mode.h"
 
 namespace {
 
@@ -52,6 +55,7 @@ bool decode(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& co
     return decode_file(key, shared, command, name);
   } catch (const std::bad_alloc&) {
     std::printf("%s\n", jx::IoError::os(ENOMEM).detailed_form().c_str());
+    jxcli::keep_memory_reserve();  // for the next file's failure, if there is one
     return false;
   }
 }
@@ -73,8 +77,13 @@ int run(int argc, char** argv) {
   if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
     jxcli::refuse(stderr, kProgram, *problem);
   }
+  if (command.to_stdout) {
+    return jxcli::finish(kProgram, jxcli::run_stream_mode(kProgram, jxcli::Codec::Decoder, command));
+  }
   if (command.files.empty()) command.verbose = false;
-  const jx::Key key = jxcli::obtain_key(command.key_path);
+  jxcli::KeyRequest request;
+  request.confirmation = jx::Confirmation::Once;  // a decryption has nothing to confirm
+  const jx::Key key = jxcli::obtain_key(command.key_path, request);
   const Run shared{jx::CodeTables::build(key, jx::CodeTables::Use::Decoding),
                    std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
   bool all_decoded = true;

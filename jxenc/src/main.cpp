@@ -1,5 +1,6 @@
 // jxenc: encrypts every file named on the command line into NAME.jxd, with the key of a key
-// file or of a password typed twice.
+// file or of a password typed twice; with --stdout, one file or standard input to standard
+// output.
 
 #include <cerrno>
 #include <cstdio>
@@ -13,8 +14,10 @@
 #include "jxcli/core_dumps.h"
 #include "jxcli/codec_args.h"
 #include "jxcli/key_source.h"
+#include "jxcli/memory_reserve.h"
 #include "jxcli/progress.h"
 #include "jxcli/seeding.h"
+#include "jxcli/stream_mode.h"
 
 namespace {
 
@@ -50,6 +53,7 @@ bool encode(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& co
     return encode_file(key, shared, command, name);
   } catch (const std::bad_alloc&) {
     std::printf("%s\n", jx::IoError::os(ENOMEM).detailed_form().c_str());
+    jxcli::keep_memory_reserve();  // for the next file's failure, if there is one
     return false;
   }
 }
@@ -62,11 +66,16 @@ int run(int argc, char** argv) {
   if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
     jxcli::refuse(stderr, kProgram, *problem);
   }
-  for (const auto& notice : command.notices) std::fputs(notice.c_str(), stdout);
+  if (!command.to_stdout) {
+    for (const auto& notice : command.notices) std::fputs(notice.c_str(), stdout);
+  }
   if (command.key_path_missing) {
     std::fflush(stdout);
     std::fputs("Error parsing key path: no value provided\nUsage: jxenc -k path/to/key\n", stderr);
     return jxcli::finish(kProgram, 2);
+  }
+  if (command.to_stdout) {
+    return jxcli::finish(kProgram, jxcli::run_stream_mode(kProgram, jxcli::Codec::Encoder, command));
   }
   if (command.files.empty()) command.verbose = false;
   if (command.inflate && command.verbose) {

@@ -622,7 +622,7 @@ TEST(FaultTest, DoubleDashIsAFlagGroup) {
   EXPECT_EQ(encoded.status, 0);
   ASSERT_EQ(::rename(dir.at("f").c_str(), dir.at("original").c_str()), 0);
   const Outcome decoded = run(dir, "jxdec", {"--", "f.jxd"}, typed);
-  EXPECT_EQ(decoded.out, kPrompts);
+  EXPECT_EQ(decoded.out, "Enter your password:");
   EXPECT_EQ(decoded.status, 0);
   EXPECT_EQ(dir.read("f"), "plain");
 }

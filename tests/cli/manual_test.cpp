@@ -69,10 +69,12 @@ struct Page {
 const Page kPages[] = {
     {"jxkey", {"--random", "--file", "--inline", "-r", "-f", "-i"}, {"   Key file layout"}},
     {"jxenc",
-     {"--key", "--force", "--verbose", "--partial", "--inflate", "-k", "-F", "-V", "-p", "-i"},
+     {"--key", "--force", "--verbose", "--partial", "--inflate", "--stdout", "-k", "-F", "-V", "-p",
+      "-i"},
      {"   Stream file layout"}},
     {"jxview", {}, {"REPORT FORMATS", "   Stream report", "   Key report", "FILE FORMATS"}},
-    {"jxdec", {"--key", "--force", "--verbose", "-k", "-F", "-V"}, {"   Stream file layout"}},
+    {"jxdec", {"--key", "--force", "--verbose", "--stdout", "-k", "-F", "-V"},
+     {"   Stream file layout"}},
 };
 
 // Names the page in the messages of a failing case.
@@ -213,6 +215,8 @@ TEST_F(PageExamplesTest, PagesQuoteTheProgramsMessages) {
       {"jxdec", {}},
       {"jxdec", {"-k", "demo.jxk", "damaged.jxd", "hello.txt"}},
       {"jxdec", {"-k"}, true},
+      {"jxenc", {"--stdout", "a", "b"}, true},
+      {"jxdec", {"-k", "demo.jxk", "--stdout", "damaged.jxd"}, true},
       {"jxview", {}},
       {"jxview", {"notes.txt"}},
       {"jxview", {"missing"}},

@@ -441,8 +441,7 @@ TEST(SecretsTest, AnAbsentPasswordIsRefusedAndAnEmptyOneWarned) {
        prompt + prompt, warned, 0, {"f.jxd"}},
       {"jxkey, two empty lines", "jxkey", {"k"}, "\n\n", false, prompt + prompt, warned, 0,
        {"k.jxk"}},
-      {"jxdec, two empty lines", "jxdec", {"e.jxd"}, "\n\n", false, prompt + prompt, warned, 0,
-       {"e"}},
+      {"jxdec, one empty line", "jxdec", {"e.jxd"}, "\n", false, prompt, warned, 0, {"e"}},
       {"jxenc, a line then the end: entries differ", "jxenc", {"f"}, "pw\n", false,
        prompt + prompt, "Passwords do not match\n\n", 1, {}},
   };

@@ -126,6 +126,44 @@ TEST(PasswordTest, ReadsTwoEntriesAndReturnsTheNormalisedPassword) {
   }
 }
 
+// One entry on descriptors of the caller's choice: one prompt goes there, one line is taken
+// and normalised, and the standard streams are left alone.
+TEST(PasswordTest, ReadsOneEntryOnTheGivenChannel) {
+  struct Row {
+    const char* name;
+    std::string input;
+    std::optional<std::string> password;  // nothing: refused as an absent entry
+    std::string unread;
+  };
+  const Row rows[] = {
+      {"one line of two", "pw\nrest\n", "pw", "rest\n"},
+      {"normalised", "\uFB01\r\n", "fi", ""},
+      {"an empty line is the empty password", "\n", "", ""},
+      {"no entry at all", "", std::nullopt, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const int input = pipe_holding(row.input);
+    int prompt[2];
+    ASSERT_EQ(::pipe(prompt), 0);
+    Result<PasswordOutcome> outcome =
+        get_password(PasswordChannel{input, prompt[1]}, Confirmation::Once);
+    ::close(prompt[1]);
+    EXPECT_EQ(read_all(prompt[0]), "Enter your password:");
+    EXPECT_EQ(read_all(input), row.unread);
+    ::close(prompt[0]);
+    ::close(input);
+    if (!row.password) {
+      ASSERT_FALSE(outcome);
+      EXPECT_EQ(outcome.error().kind(), ErrorKind::UnexpectedEof);
+      continue;
+    }
+    ASSERT_TRUE(outcome) << outcome.error().message_form();
+    EXPECT_EQ(outcome.value().password, row.password);
+    EXPECT_EQ(outcome.value().failure, "");
+  }
+}
+
 // Calls get_password after `prepare` has set up its standard streams, and puts them back.
 Result<PasswordOutcome> enter_after(const std::function<void()>& prepare) {
   std::fflush(stdout);

@@ -14,6 +14,7 @@ struct CodecCommand {
   bool verbose = false;
   bool partial = false;
   bool inflate = false;
+  bool to_stdout = false;                // "--stdout": the result goes to standard output
   bool key_path_missing = false;         // "--key" or k found no argument left
   std::vector<std::string> notices;      // "Ignoring : NAME\n" lines, in order
 };
