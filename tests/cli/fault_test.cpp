@@ -45,18 +45,10 @@ const std::string kCannotImport = "Cannot import key file, parsing error\n";
 const std::string kPrompts = "Enter your password:Enter your password:";
 constexpr uid_t kNobody = 65534;
 
-Outcome run(const Scratch& dir, const std::string& program,
-            const std::vector<std::string>& arguments, const Launch& launch = {}) {
-  return jxtest::run(dir.path(), jxtest::program(program), arguments, launch);
-}
-
+using jxtest::big_endian;
+using jxtest::lines_of;
 using jxtest::random_bytes;
-
-std::string big_endian(std::uint64_t value) {
-  std::string bytes;
-  for (int shift = 56; shift >= 0; shift -= 8) bytes += static_cast<char>(value >> shift);
-  return bytes;
-}
+using jxtest::by_name::run;
 
 std::vector<std::string> sorted(std::vector<std::string> names) {
   std::sort(names.begin(), names.end());
@@ -681,15 +673,6 @@ Launch recording_calls(const std::string& log, bool named) {
   }
   launch.environment.push_back("JX_CALL_LOG=" + log);
   return launch;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
 }
 
 std::string inode_of(const std::string& path) {

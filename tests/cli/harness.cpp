@@ -17,10 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 #ifndef JX_BIN_DIR
@@ -32,62 +29,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 std::string program(const std::string& name) { return std::string(JX_BIN_DIR) + "/" + name; }
-
-std::string random_bytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
-
-Scratch::Scratch() {
-  std::string pattern = (fs::temp_directory_path() / "jx-test-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-  ::chmod(path_.c_str(), 0777);  // tests may run a program as another user
-}
-
-Scratch::~Scratch() {
-  std::error_code ignored;
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(path_, ignored);
-}
-
-void Scratch::write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(at(name), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + at(name));
-}
-
-std::string Scratch::read(const std::string& name) const {
-  std::ifstream in(at(name), std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + at(name));
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-bool Scratch::exists(const std::string& name) const {
-  struct stat info;
-  return ::lstat(at(name).c_str(), &info) == 0;
-}
-
-unsigned Scratch::mode(const std::string& name) const {
-  struct stat info;
-  if (::stat(at(name).c_str(), &info) != 0) return 0;
-  return info.st_mode & 0777;
-}
-
-std::vector<std::string> Scratch::entries() const {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(path_)) {
-    std::string name = entry.path().lexically_relative(path_).string();
-    if (entry.is_directory() && !entry.is_symlink()) name += "/";
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 namespace {
 
@@ -299,13 +240,20 @@ Outcome run(const std::string& directory, const std::string& program_path,
   return Started(directory, program_path, arguments, launch).finish();
 }
 
+Outcome by_name::run(const Scratch& directory, const std::string& program_name,
+                     const std::vector<std::string>& arguments, const Launch& launch) {
+  return jxtest::run(directory.path(), program(program_name), arguments, launch);
+}
+
 int open_fifo_writer(const std::string& path, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 || errno != ENXIO || Clock::now() > deadline) return fd;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  int fd = -1;
+  poll_until(
+      [&] {
+        fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return fd >= 0 || errno != ENXIO;
+      },
+      timeout);
+  return fd;
 }
 
 namespace {

@@ -9,36 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "polling.h"
+#include "scratch.h"
+
 namespace jxtest {
 
 // Path of a built program of the suite.
 std::string program(const std::string& name);
-
-// Bytes that look random, the same for the same seed.
-std::string random_bytes(std::size_t size, unsigned seed);
-
-// A fresh directory that is removed with everything in it when the value goes out of scope.
-class Scratch {
- public:
-  Scratch();
-  ~Scratch();
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string at(const std::string& name) const { return path_ + "/" + name; }
-
-  void write(const std::string& name, const std::string& bytes) const;
-  std::string read(const std::string& name) const;
-  bool exists(const std::string& name) const;
-  // File mode bits (0777 part) of an entry.
-  unsigned mode(const std::string& name) const;
-  // Every entry below the directory, as relative paths, sorted; directories end in "/".
-  std::vector<std::string> entries() const;
-
- private:
-  std::string path_;
-};
 
 // How to start a program.
 struct Launch {
@@ -91,6 +69,13 @@ int open_fifo_writer(const std::string& path,
 // Runs a program with the arguments in the directory and waits for it to end.
 Outcome run(const std::string& directory, const std::string& program_path,
             const std::vector<std::string>& arguments, const Launch& launch = {});
+namespace by_name {
+// Runs a program of the suite, by its name, in the scratch directory. A test file takes it
+// with `using jxtest::by_name::run;`; apart from jxtest, a file's own `run` taking a Scratch
+// is not made ambiguous by it.
+Outcome run(const Scratch& directory, const std::string& program_name,
+            const std::vector<std::string>& arguments, const Launch& launch = {});
+}  // namespace by_name
 
 // A program running on a pseudo-terminal that is its controlling terminal and its standard
 // input, output and error. The program runs in the terminal's foreground process group under

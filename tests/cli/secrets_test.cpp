@@ -28,10 +28,7 @@ using jxtest::Outcome;
 using jxtest::Scratch;
 using Clock = std::chrono::steady_clock;
 
-Outcome run(const Scratch& dir, const std::string& program,
-            const std::vector<std::string>& arguments, const Launch& launch = {}) {
-  return jxtest::run(dir.path(), jxtest::program(program), arguments, launch);
-}
+using jxtest::by_name::run;
 
 bool is_symbolic_link(const std::string& path) {
   struct stat info {};
