@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -43,7 +43,6 @@ const std::string kTruncated =
     "Custom { kind: InvalidData, error: \"stream is truncated or corrupted\" }\n";
 const std::string kCannotImport = "Cannot import key file, parsing error\n";
 const std::string kPrompts = "Enter your password:Enter your password:";
-constexpr uid_t kNobody = 65534;
 
 using jxtest::big_endian;
 using jxtest::lines_of;
@@ -230,12 +229,7 @@ std::uint64_t output_written(pid_t pid, const std::string& directory) {
 
 // Waits until the program has written at least `bytes` of its output; false on timeout.
 bool wait_for_output(pid_t pid, const std::string& directory, std::uint64_t bytes) {
-  const auto deadline = Clock::now() + seconds(20);
-  while (Clock::now() < deadline) {
-    if (output_written(pid, directory) >= bytes) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  return jxtest::poll_until([&] { return output_written(pid, directory) >= bytes; });
 }
 
 Launch without_files_unnamed() {
@@ -552,6 +546,8 @@ TEST(FaultTest, DecodingAndInspectingNeedNoRandomness) {
 TEST(FaultTest, PermissionErrorsOfAnUnprivilegedUser) {
   const Material& m = material();
   const std::string key_denied = "Cannot write key file: Permission denied (os error 13)\n";
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
   struct Row {
     const char* name;
     const char* program;
@@ -591,7 +587,7 @@ TEST(FaultTest, PermissionErrorsOfAnUnprivilegedUser) {
     ::chmod(dir.at("ro").c_str(), 0555);
     std::vector<std::string> expected = dir.entries();
     Launch launch;
-    if (::geteuid() == 0) launch.user = kNobody;
+    if (::geteuid() == 0) launch.user = nobody->pw_uid;
     const Outcome outcome = run(dir, row.program, row.arguments, launch);
     EXPECT_EQ(outcome.out, row.out);
     EXPECT_EQ(outcome.err, "");

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pty.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -113,6 +114,12 @@ class SharedPrograms {
   std::string directory_;
 };
 
+gid_t primary_group_of(uid_t user) {
+  const passwd* entry = ::getpwuid(user);
+  if (!entry) throw std::runtime_error("no user " + std::to_string(user));
+  return entry->pw_gid;
+}
+
 std::string runnable_by(const Launch& launch, const std::string& program_path) {
   static SharedPrograms shared;
   return launch.user ? shared.copy_of(program_path) : program_path;
@@ -124,6 +131,7 @@ Started::Started(const std::string& directory, const std::string& given_program_
                  const std::vector<std::string>& arguments, const Launch& launch)
     : launch_(launch) {
   const std::string program_path = runnable_by(launch, given_program_path);
+  const gid_t group = launch.user ? primary_group_of(*launch.user) : 0;
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
@@ -160,7 +168,7 @@ Started::Started(const std::string& directory, const std::string& given_program_
     if (launch.ignore_sigxfsz) ::signal(SIGXFSZ, SIG_IGN);
     if (launch.user) {
       ::setgroups(0, nullptr);
-      if (::setgid(*launch.user) != 0 || ::setuid(*launch.user) != 0) ::_exit(125);
+      if (::setgid(group) != 0 || ::setuid(*launch.user) != 0) ::_exit(125);
     }
     exec_program(directory, program_path, arguments, launch.environment);
   }

@@ -27,7 +27,7 @@ struct Launch {
   std::optional<rlim_t> address_space_limit;  // RLIMIT_AS in bytes
   bool ignore_sigxfsz = false;
   std::vector<std::string> environment;     // NAME=value entries, replacing inherited ones
-  std::optional<uid_t> user;                // run as this user (and its group)
+  std::optional<uid_t> user;                // run as this user (and its primary group)
   std::string stdout_path;                  // standard output opens this file instead of a pipe
   std::chrono::milliseconds timeout{60000};
 };
