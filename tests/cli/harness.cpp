@@ -332,6 +332,8 @@ Terminal::Terminal(const std::string& directory, const std::string& program_path
   } while (n < 0 && errno == EINTR);
   ::close(report[0]);
   ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+  int packet_mode = 1;
+  ::ioctl(master_, TIOCPKT, &packet_mode);
   if (n != static_cast<ssize_t>(sizeof program_) || program_ <= 0) {
     ::waitpid(child_, nullptr, 0);
     ::close(master_);
@@ -353,7 +355,31 @@ void Terminal::drain(std::chrono::milliseconds wait) {
   if (::poll(&fd, 1, static_cast<int>(wait.count())) <= 0) return;
   char buffer[4096];
   ssize_t n = ::read(master_, buffer, sizeof buffer);
-  if (n > 0) output_.append(buffer, static_cast<std::size_t>(n));
+  if (n <= 0) return;
+  if (buffer[0] == TIOCPKT_DATA) {
+    output_.append(buffer + 1, static_cast<std::size_t>(n - 1));
+  } else {
+    flow_reports_ |= buffer[0];
+  }
+}
+
+bool Terminal::wait_for_flow_report(int report, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while ((flow_reports_ & report) == 0) {
+    if (Clock::now() > deadline) return false;
+    drain(std::chrono::milliseconds(10));
+  }
+  flow_reports_ &= ~report;
+  return true;
+}
+
+bool Terminal::type_and_wait_until_taken(const std::string& text,
+                                         std::chrono::milliseconds timeout) {
+  flow_reports_ = 0;
+  type(text + "\x13");  // Ctrl-S: stop output
+  if (!wait_for_flow_report(TIOCPKT_STOP, timeout)) return false;
+  type("\x11");  // Ctrl-Q: start it again
+  return wait_for_flow_report(TIOCPKT_START, timeout);
 }
 
 bool Terminal::wait_for(const std::string& text, std::chrono::milliseconds timeout) {

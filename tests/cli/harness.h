@@ -97,13 +97,20 @@ class Terminal {
   // Waits until the program is stopped (or running again, for false); false on timeout.
   bool wait_for_stopped(bool stopped, std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void type(const std::string& text);
+  // Types text that ends no line, and waits until the terminal has handed it to the line
+  // discipline, which takes typed bytes asynchronously: a stop and a start of output typed
+  // after the text come back from there in order. False on timeout.
+  bool type_and_wait_until_taken(const std::string& text,
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void send_signal(int signal_number);
   // Waits for the program to end and reads what is left of its output.
   Outcome finish(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   const std::string& output() const { return output_; }
 
  private:
+  // Reads what the program wrote, and the reports of output stopped or started.
   void drain(std::chrono::milliseconds wait);
+  bool wait_for_flow_report(int report, std::chrono::milliseconds timeout);
 
   bool is_stopped() const;
 
@@ -111,6 +118,7 @@ class Terminal {
   pid_t child_ = -1;    // the session leader
   pid_t program_ = -1;  // the program, a child of the session leader
   std::string output_;
+  int flow_reports_ = 0;  // TIOCPKT_STOP and TIOCPKT_START seen and not yet waited for
 };
 
 }  // namespace jxtest
