@@ -253,6 +253,15 @@ Outcome by_name::run(const Scratch& directory, const std::string& program_name,
   return jxtest::run(directory.path(), program(program_name), arguments, launch);
 }
 
+std::string process_state(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const std::size_t end_of_name = line.rfind(')');
+  if (end_of_name == std::string::npos || end_of_name + 2 >= line.size()) return "";
+  return line.substr(end_of_name + 2, 1);
+}
+
 int open_fifo_writer(const std::string& path, std::chrono::milliseconds timeout) {
   int fd = -1;
   poll_until(
@@ -420,12 +429,7 @@ void Terminal::send_signal(int signal_number) {
 }
 
 bool Terminal::is_stopped() const {
-  std::ifstream stat("/proc/" + std::to_string(program_) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const std::size_t name_end = line.rfind(')');
-  return name_end != std::string::npos && name_end + 2 < line.size() &&
-         line[name_end + 2] == 'T';
+  return process_state(program_) == "T";
 }
 
 bool Terminal::wait_for_stopped(bool stopped, std::chrono::milliseconds timeout) {

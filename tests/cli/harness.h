@@ -61,6 +61,10 @@ class Started {
   int stdin_ = -1, stdout_ = -1, stderr_ = -1;
 };
 
+// The state letter of /proc/PID/stat ("S" while the process waits, "T" while it is stopped),
+// or "" once it is gone.
+std::string process_state(pid_t pid);
+
 // Opens a fifo for writing, without blocking, once a program has opened it for reading;
 // -1 when none has within the timeout.
 int open_fifo_writer(const std::string& path,

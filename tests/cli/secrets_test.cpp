@@ -201,14 +201,7 @@ TEST(SecretsTest, ErrorsNeverShowTheSecret) {
   }
 }
 
-// The state letter of /proc/PID/stat ("S" while the program waits), or "" once it is gone.
-std::string process_state(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const std::size_t end_of_name = line.rfind(')');
-  return end_of_name == std::string::npos ? "" : line.substr(end_of_name + 2, 1);
-}
+using jxtest::process_state;
 
 // Waits until the program runs `name` (not the test's copy before exec) and sleeps in a call.
 testing::AssertionResult waits_in(pid_t pid, const std::string& name) {
