@@ -31,12 +31,7 @@ Outcome bash(const Scratch& dir, const std::string& script) {
   return jxtest::run(dir.path(), kBash, {"--noprofile", "--norc", "-c", script});
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using jxtest::lines_of;
 
 // Completes the word at `cursor` (the last one when negative) of a command line the way bash
 // does: through the function registered for the program, with COMP_WORDS and COMP_CWORD set.

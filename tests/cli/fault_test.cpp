@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -43,20 +43,11 @@ const std::string kTruncated =
     "Custom { kind: InvalidData, error: \"stream is truncated or corrupted\" }\n";
 const std::string kCannotImport = "Cannot import key file, parsing error\n";
 const std::string kPrompts = "Enter your password:Enter your password:";
-constexpr uid_t kNobody = 65534;
 
-Outcome run(const Scratch& dir, const std::string& program,
-            const std::vector<std::string>& arguments, const Launch& launch = {}) {
-  return jxtest::run(dir.path(), jxtest::program(program), arguments, launch);
-}
-
+using jxtest::big_endian;
+using jxtest::lines_of;
 using jxtest::random_bytes;
-
-std::string big_endian(std::uint64_t value) {
-  std::string bytes;
-  for (int shift = 56; shift >= 0; shift -= 8) bytes += static_cast<char>(value >> shift);
-  return bytes;
-}
+using jxtest::by_name::run;
 
 std::vector<std::string> sorted(std::vector<std::string> names) {
   std::sort(names.begin(), names.end());
@@ -238,12 +229,7 @@ std::uint64_t output_written(pid_t pid, const std::string& directory) {
 
 // Waits until the program has written at least `bytes` of its output; false on timeout.
 bool wait_for_output(pid_t pid, const std::string& directory, std::uint64_t bytes) {
-  const auto deadline = Clock::now() + seconds(20);
-  while (Clock::now() < deadline) {
-    if (output_written(pid, directory) >= bytes) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  return jxtest::poll_until([&] { return output_written(pid, directory) >= bytes; });
 }
 
 Launch without_files_unnamed() {
@@ -560,6 +546,8 @@ TEST(FaultTest, DecodingAndInspectingNeedNoRandomness) {
 TEST(FaultTest, PermissionErrorsOfAnUnprivilegedUser) {
   const Material& m = material();
   const std::string key_denied = "Cannot write key file: Permission denied (os error 13)\n";
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
   struct Row {
     const char* name;
     const char* program;
@@ -599,7 +587,7 @@ TEST(FaultTest, PermissionErrorsOfAnUnprivilegedUser) {
     ::chmod(dir.at("ro").c_str(), 0555);
     std::vector<std::string> expected = dir.entries();
     Launch launch;
-    if (::geteuid() == 0) launch.user = kNobody;
+    if (::geteuid() == 0) launch.user = nobody->pw_uid;
     const Outcome outcome = run(dir, row.program, row.arguments, launch);
     EXPECT_EQ(outcome.out, row.out);
     EXPECT_EQ(outcome.err, "");
@@ -681,15 +669,6 @@ Launch recording_calls(const std::string& log, bool named) {
   }
   launch.environment.push_back("JX_CALL_LOG=" + log);
   return launch;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
 }
 
 std::string inode_of(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pty.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -17,10 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 #ifndef JX_BIN_DIR
@@ -32,62 +30,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 std::string program(const std::string& name) { return std::string(JX_BIN_DIR) + "/" + name; }
-
-std::string random_bytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
-
-Scratch::Scratch() {
-  std::string pattern = (fs::temp_directory_path() / "jx-test-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-  ::chmod(path_.c_str(), 0777);  // tests may run a program as another user
-}
-
-Scratch::~Scratch() {
-  std::error_code ignored;
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(path_, ignored);
-}
-
-void Scratch::write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(at(name), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + at(name));
-}
-
-std::string Scratch::read(const std::string& name) const {
-  std::ifstream in(at(name), std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + at(name));
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-bool Scratch::exists(const std::string& name) const {
-  struct stat info;
-  return ::lstat(at(name).c_str(), &info) == 0;
-}
-
-unsigned Scratch::mode(const std::string& name) const {
-  struct stat info;
-  if (::stat(at(name).c_str(), &info) != 0) return 0;
-  return info.st_mode & 0777;
-}
-
-std::vector<std::string> Scratch::entries() const {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(path_)) {
-    std::string name = entry.path().lexically_relative(path_).string();
-    if (entry.is_directory() && !entry.is_symlink()) name += "/";
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 namespace {
 
@@ -172,6 +114,12 @@ class SharedPrograms {
   std::string directory_;
 };
 
+gid_t primary_group_of(uid_t user) {
+  const passwd* entry = ::getpwuid(user);
+  if (!entry) throw std::runtime_error("no user " + std::to_string(user));
+  return entry->pw_gid;
+}
+
 std::string runnable_by(const Launch& launch, const std::string& program_path) {
   static SharedPrograms shared;
   return launch.user ? shared.copy_of(program_path) : program_path;
@@ -183,6 +131,7 @@ Started::Started(const std::string& directory, const std::string& given_program_
                  const std::vector<std::string>& arguments, const Launch& launch)
     : launch_(launch) {
   const std::string program_path = runnable_by(launch, given_program_path);
+  const gid_t group = launch.user ? primary_group_of(*launch.user) : 0;
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
@@ -219,7 +168,7 @@ Started::Started(const std::string& directory, const std::string& given_program_
     if (launch.ignore_sigxfsz) ::signal(SIGXFSZ, SIG_IGN);
     if (launch.user) {
       ::setgroups(0, nullptr);
-      if (::setgid(*launch.user) != 0 || ::setuid(*launch.user) != 0) ::_exit(125);
+      if (::setgid(group) != 0 || ::setuid(*launch.user) != 0) ::_exit(125);
     }
     exec_program(directory, program_path, arguments, launch.environment);
   }
@@ -299,13 +248,29 @@ Outcome run(const std::string& directory, const std::string& program_path,
   return Started(directory, program_path, arguments, launch).finish();
 }
 
+Outcome by_name::run(const Scratch& directory, const std::string& program_name,
+                     const std::vector<std::string>& arguments, const Launch& launch) {
+  return jxtest::run(directory.path(), program(program_name), arguments, launch);
+}
+
+std::string process_state(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const std::size_t end_of_name = line.rfind(')');
+  if (end_of_name == std::string::npos || end_of_name + 2 >= line.size()) return "";
+  return line.substr(end_of_name + 2, 1);
+}
+
 int open_fifo_writer(const std::string& path, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 || errno != ENXIO || Clock::now() > deadline) return fd;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  int fd = -1;
+  poll_until(
+      [&] {
+        fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return fd >= 0 || errno != ENXIO;
+      },
+      timeout);
+  return fd;
 }
 
 namespace {
@@ -376,6 +341,8 @@ Terminal::Terminal(const std::string& directory, const std::string& program_path
   } while (n < 0 && errno == EINTR);
   ::close(report[0]);
   ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+  int packet_mode = 1;
+  ::ioctl(master_, TIOCPKT, &packet_mode);
   if (n != static_cast<ssize_t>(sizeof program_) || program_ <= 0) {
     ::waitpid(child_, nullptr, 0);
     ::close(master_);
@@ -397,7 +364,31 @@ void Terminal::drain(std::chrono::milliseconds wait) {
   if (::poll(&fd, 1, static_cast<int>(wait.count())) <= 0) return;
   char buffer[4096];
   ssize_t n = ::read(master_, buffer, sizeof buffer);
-  if (n > 0) output_.append(buffer, static_cast<std::size_t>(n));
+  if (n <= 0) return;
+  if (buffer[0] == TIOCPKT_DATA) {
+    output_.append(buffer + 1, static_cast<std::size_t>(n - 1));
+  } else {
+    flow_reports_ |= buffer[0];
+  }
+}
+
+bool Terminal::wait_for_flow_report(int report, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while ((flow_reports_ & report) == 0) {
+    if (Clock::now() > deadline) return false;
+    drain(std::chrono::milliseconds(10));
+  }
+  flow_reports_ &= ~report;
+  return true;
+}
+
+bool Terminal::type_and_wait_until_taken(const std::string& text,
+                                         std::chrono::milliseconds timeout) {
+  flow_reports_ = 0;
+  type(text + "\x13");  // Ctrl-S: stop output
+  if (!wait_for_flow_report(TIOCPKT_STOP, timeout)) return false;
+  type("\x11");  // Ctrl-Q: start it again
+  return wait_for_flow_report(TIOCPKT_START, timeout);
 }
 
 bool Terminal::wait_for(const std::string& text, std::chrono::milliseconds timeout) {
@@ -438,12 +429,7 @@ void Terminal::send_signal(int signal_number) {
 }
 
 bool Terminal::is_stopped() const {
-  std::ifstream stat("/proc/" + std::to_string(program_) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const std::size_t name_end = line.rfind(')');
-  return name_end != std::string::npos && name_end + 2 < line.size() &&
-         line[name_end + 2] == 'T';
+  return process_state(program_) == "T";
 }
 
 bool Terminal::wait_for_stopped(bool stopped, std::chrono::milliseconds timeout) {

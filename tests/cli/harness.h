@@ -9,36 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "polling.h"
+#include "scratch.h"
+
 namespace jxtest {
 
 // Path of a built program of the suite.
 std::string program(const std::string& name);
-
-// Bytes that look random, the same for the same seed.
-std::string random_bytes(std::size_t size, unsigned seed);
-
-// A fresh directory that is removed with everything in it when the value goes out of scope.
-class Scratch {
- public:
-  Scratch();
-  ~Scratch();
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string at(const std::string& name) const { return path_ + "/" + name; }
-
-  void write(const std::string& name, const std::string& bytes) const;
-  std::string read(const std::string& name) const;
-  bool exists(const std::string& name) const;
-  // File mode bits (0777 part) of an entry.
-  unsigned mode(const std::string& name) const;
-  // Every entry below the directory, as relative paths, sorted; directories end in "/".
-  std::vector<std::string> entries() const;
-
- private:
-  std::string path_;
-};
 
 // How to start a program.
 struct Launch {
@@ -49,7 +27,7 @@ struct Launch {
   std::optional<rlim_t> address_space_limit;  // RLIMIT_AS in bytes
   bool ignore_sigxfsz = false;
   std::vector<std::string> environment;     // NAME=value entries, replacing inherited ones
-  std::optional<uid_t> user;                // run as this user (and its group)
+  std::optional<uid_t> user;                // run as this user (and its primary group)
   std::string stdout_path;                  // standard output opens this file instead of a pipe
   std::chrono::milliseconds timeout{60000};
 };
@@ -83,6 +61,10 @@ class Started {
   int stdin_ = -1, stdout_ = -1, stderr_ = -1;
 };
 
+// The state letter of /proc/PID/stat ("S" while the process waits, "T" while it is stopped),
+// or "" once it is gone.
+std::string process_state(pid_t pid);
+
 // Opens a fifo for writing, without blocking, once a program has opened it for reading;
 // -1 when none has within the timeout.
 int open_fifo_writer(const std::string& path,
@@ -91,6 +73,13 @@ int open_fifo_writer(const std::string& path,
 // Runs a program with the arguments in the directory and waits for it to end.
 Outcome run(const std::string& directory, const std::string& program_path,
             const std::vector<std::string>& arguments, const Launch& launch = {});
+namespace by_name {
+// Runs a program of the suite, by its name, in the scratch directory. A test file takes it
+// with `using jxtest::by_name::run;`; apart from jxtest, a file's own `run` taking a Scratch
+// is not made ambiguous by it.
+Outcome run(const Scratch& directory, const std::string& program_name,
+            const std::vector<std::string>& arguments, const Launch& launch = {});
+}  // namespace by_name
 
 // A program running on a pseudo-terminal that is its controlling terminal and its standard
 // input, output and error. The program runs in the terminal's foreground process group under
@@ -112,13 +101,20 @@ class Terminal {
   // Waits until the program is stopped (or running again, for false); false on timeout.
   bool wait_for_stopped(bool stopped, std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void type(const std::string& text);
+  // Types text that ends no line, and waits until the terminal has handed it to the line
+  // discipline, which takes typed bytes asynchronously: a stop and a start of output typed
+  // after the text come back from there in order. False on timeout.
+  bool type_and_wait_until_taken(const std::string& text,
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void send_signal(int signal_number);
   // Waits for the program to end and reads what is left of its output.
   Outcome finish(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   const std::string& output() const { return output_; }
 
  private:
+  // Reads what the program wrote, and the reports of output stopped or started.
   void drain(std::chrono::milliseconds wait);
+  bool wait_for_flow_report(int report, std::chrono::milliseconds timeout);
 
   bool is_stopped() const;
 
@@ -126,6 +122,7 @@ class Terminal {
   pid_t child_ = -1;    // the session leader
   pid_t program_ = -1;  // the program, a child of the session leader
   std::string output_;
+  int flow_reports_ = 0;  // TIOCPKT_STOP and TIOCPKT_START seen and not yet waited for
 };
 
 }  // namespace jxtest

@@ -13,12 +13,8 @@ using jxtest::Launch;
 using jxtest::Outcome;
 using jxtest::Scratch;
 
-Outcome run(const Scratch& dir, const char* program, const std::vector<std::string>& arguments,
-            Launch launch = {}) {
-  return jxtest::run(dir.path(), jxtest::program(program), arguments, launch);
-}
-
 using jxtest::random_bytes;
+using jxtest::by_name::run;
 
 // Writes `bytes` into the fifo at `path` in pieces of 1 to 700 bytes, with short pauses.
 std::thread feed_fifo(const std::string& path, const std::string& bytes) {

@@ -10,7 +10,7 @@ using jxtest::Outcome;
 using jxtest::Scratch;
 
 Outcome jxenc(const Scratch& dir, const std::vector<std::string>& arguments, Launch launch = {}) {
-  return jxtest::run(dir.path(), jxtest::program("jxenc"), arguments, launch);
+  return jxtest::by_name::run(dir, "jxenc", arguments, launch);
 }
 
 // A scratch directory holding a key file k.jxk and a few inputs.

@@ -14,7 +14,7 @@ using jxtest::Outcome;
 using jxtest::Scratch;
 
 Outcome jxkey(const Scratch& dir, const std::vector<std::string>& arguments, Launch launch = {}) {
-  return jxtest::run(dir.path(), jxtest::program("jxkey"), arguments, launch);
+  return jxtest::by_name::run(dir, "jxkey", arguments, launch);
 }
 
 bool table_is_permutation(const std::string& key_file) {

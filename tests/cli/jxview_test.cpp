@@ -14,31 +14,15 @@ namespace {
 
 const std::string kBanner = "libJX file inspection utility (1.0.0)\n\n";
 
-std::string word(std::uint64_t value) {
-  std::string bytes;
-  for (int shift = 56; shift >= 0; shift -= 8) {
-    bytes += static_cast<char>((value >> shift) & 0xff);
-  }
-  return bytes;
-}
-
-// Two lowercase hexadecimal digits for each byte.
-std::string hex_of(const std::string& bytes) {
-  std::string text;
-  for (char byte : bytes) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(byte));
-    text += digits;
-  }
-  return text;
-}
+using jxtest::big_endian;
+using jxtest::hex;
 
 // Version 1, k the identity table, a = 1, b = 2^56, c = 2^60, s = 2^64 - 1.
 std::string literal_key_file() {
   std::string file = "JXK\x01";
   for (int i = 0; i < 256; ++i) file += static_cast<char>(i);
-  return file + word(1) + word(std::uint64_t{1} << 56) + word(std::uint64_t{1} << 60) +
-         word(~std::uint64_t{0});
+  return file + big_endian(1) + big_endian(std::uint64_t{1} << 56) +
+         big_endian(std::uint64_t{1} << 60) + big_endian(~std::uint64_t{0});
 }
 
 // The report on literal_key_file(), worked by hand.
@@ -66,8 +50,8 @@ const std::string kLiteralKeyReport =
     "key (c):            0x1000000000000000\n"
     "key (s):            0xffffffffffffffff\n";
 
-const std::string kModifiers =
-    word(1) + word(0x8000000000000000) + word(0x0123456789abcdef) + word(0xfedcba9876543210);
+const std::string kModifiers = big_endian(1) + big_endian(0x8000000000000000) +
+                               big_endian(0x0123456789abcdef) + big_endian(0xfedcba9876543210);
 
 // The modifier lines of every stream built from kModifiers, worked by hand.
 const std::string kModifierLines =
@@ -87,7 +71,7 @@ std::string stream_file(int version, int options, std::size_t length, std::uint6
   file += static_cast<char>(options);
   file += kModifiers;
   for (std::size_t i = file.size(); i + 8 < length; ++i) file += static_cast<char>(i * 7);
-  return file + word(footer);
+  return file + big_endian(footer);
 }
 
 // Version 1, no options, one block, 200 bytes of input.
@@ -214,14 +198,14 @@ std::string key_report_of(const std::string& file) {
   for (std::size_t row = 0; row < 16; ++row) {
     if (row > 0) report += "\n" + std::string(20, ' ');
     for (std::size_t column = 0; column < 16; ++column) {
-      report += hex_of(file.substr(4 + 16 * row + column, 1)) + " ";
+      report += hex(file.substr(4 + 16 * row + column, 1)) + " ";
     }
   }
   report += "\n";
   const char* const labels[] = {"key (a):            ", "key (b):            ",
                                 "key (c):            ", "key (s):            "};
   for (std::size_t i = 0; i < 4; ++i) {
-    std::string digits = hex_of(file.substr(260 + 8 * i, 8));
+    std::string digits = hex(file.substr(260 + 8 * i, 8));
     while (digits.size() > 14 && digits[0] == '0') digits.erase(0, 1);
     report += std::string(labels[i]) + "0x" + digits + "\n";
   }
@@ -358,7 +342,7 @@ TEST_F(JxviewTest, StreamSizesBeyond4GiB) {
     scratch_.write("big.jxd", stream_file(1, c.options, 45, 0).substr(0, 37));
     const int fd = ::open(scratch_.at("big.jxd").c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    const std::string footer = word(5368709120);
+    const std::string footer = big_endian(5368709120);
     const bool sparse = ::ftruncate(fd, static_cast<off_t>(c.length)) == 0 &&
                         ::pwrite(fd, footer.data(), 8, static_cast<off_t>(c.length - 8)) == 8;
     ::close(fd);
@@ -460,8 +444,8 @@ TEST_F(JxviewTest, StreamFilesWrittenByJxenc) {
     const char* const positions[] = {"5", "13", "21", "29"};
     for (std::size_t i = 0; i < 4; ++i) {
       modifier_lines += std::string("***Position mod_") + names[i] + " : " + positions[i] + "\n" +
-                        "modifier " + names[i] + ":         " +
-                        hex_of(stream.substr(5 + 8 * i, 8)) + "\n";
+                        "modifier " + names[i] + ":         " + hex(stream.substr(5 + 8 * i, 8)) +
+                        "\n";
     }
     expect_report("f.jxd", stream_report("1", c.flag_lines, modifier_lines, c.size_lines), 0);
   }

@@ -28,12 +28,7 @@ std::string read_text(const std::string& path) {
   return text.str();
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using jxtest::lines_of;
 
 // The text with every run of white space made one space, so that a message can be found in a
 // page however the page's filling broke and stretched its lines.

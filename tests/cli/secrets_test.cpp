@@ -9,13 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -26,12 +24,8 @@ namespace {
 using jxtest::Launch;
 using jxtest::Outcome;
 using jxtest::Scratch;
-using Clock = std::chrono::steady_clock;
 
-Outcome run(const Scratch& dir, const std::string& program,
-            const std::vector<std::string>& arguments, const Launch& launch = {}) {
-  return jxtest::run(dir.path(), jxtest::program(program), arguments, launch);
-}
+using jxtest::by_name::run;
 
 bool is_symbolic_link(const std::string& path) {
   struct stat info {};
@@ -137,10 +131,7 @@ TEST(SecretsTest, FilesAreClosedOnExec) {
     // A stream header, so that the decoder goes on to make its output.
     const std::string header = "JXD\x01" + std::string(33, '\0');
     ASSERT_EQ(::write(writer, header.data(), header.size()), static_cast<ssize_t>(header.size()));
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (open_files(started.pid(), dir.path() + "/") < 2 && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    jxtest::poll_until([&] { return open_files(started.pid(), dir.path() + "/") >= 2; });
     EXPECT_EQ(open_files(started.pid(), dir.path() + "/"), 2u)
         << "the input and the temporary file";
     EXPECT_EQ(inheritable_files(started.pid(), dir.path() + "/"), std::vector<std::string>{});
@@ -210,25 +201,17 @@ TEST(SecretsTest, ErrorsNeverShowTheSecret) {
   }
 }
 
-// The state letter of /proc/PID/stat ("S" while the program waits), or "" once it is gone.
-std::string process_state(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const std::size_t end_of_name = line.rfind(')');
-  return end_of_name == std::string::npos ? "" : line.substr(end_of_name + 2, 1);
-}
+using jxtest::process_state;
 
 // Waits until the program runs `name` (not the test's copy before exec) and sleeps in a call.
 testing::AssertionResult waits_in(pid_t pid, const std::string& name) {
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
   const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
-  while (Clock::now() < deadline) {
+  const bool waits = jxtest::poll_until([&] {
     std::error_code ignored;
     const auto running = std::filesystem::read_symlink(exe, ignored).filename().string();
-    if (running == name && process_state(pid) == "S") return testing::AssertionSuccess();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+    return running == name && process_state(pid) == "S";
+  });
+  if (waits) return testing::AssertionSuccess();
   return testing::AssertionFailure() << name << " never came to wait";
 }
 
@@ -388,11 +371,9 @@ TEST(SecretsTest, NoCopyOfTheTypedPasswordIsLeftWhenEncryptionBegins) {
   const int writer = jxtest::open_fifo_writer(dir.at("in"));
   ASSERT_GE(writer, 0);
   ASSERT_EQ(::write(writer, "plain", 5), 5);
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
-  while ((open_files(started.pid(), dir.path() + "/") < 2 || process_state(started.pid()) != "S") &&
-         Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  jxtest::poll_until([&] {
+    return open_files(started.pid(), dir.path() + "/") >= 2 && process_state(started.pid()) == "S";
+  });
   ASSERT_EQ(open_files(started.pid(), dir.path() + "/"), 2u) << "the input and the output";
   ASSERT_EQ(process_state(started.pid()), "S");
   std::vector<Needle> needles;

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -34,10 +32,6 @@ testing::AssertionResult waits_quietly_for_entry(Terminal& terminal, int number)
   }
   return testing::AssertionSuccess();
 }
-
-// The pseudo-terminal hands typed bytes to its line discipline asynchronously; bytes still
-// in flight when a signal turns echo back on would be echoed by the terminal itself.
-void let_typing_settle() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
 
 TEST(TerminalTest, EntriesAreHiddenAndOnlyTheirLineEndsShow) {
   struct Row {
@@ -103,8 +97,8 @@ TEST(TerminalTest, EndingSignalsPutEchoBackBeforeTheProgramDies) {
       terminal.type("hidden\n");
     }
     ASSERT_TRUE(waits_quietly_for_entry(terminal, row.entries_typed + 1));
-    terminal.type("hid");
-    let_typing_settle();
+    // Bytes still in flight when a signal turns echo back on would be echoed by the terminal.
+    ASSERT_TRUE(terminal.type_and_wait_until_taken("hid"));
     if (row.keys.empty()) {
       terminal.send_signal(row.signal_number);
     } else {
@@ -139,8 +133,7 @@ TEST(TerminalTest, StopShowsEchoAndContinueHidesItAgain) {
     ASSERT_TRUE(waits_quietly_for_entry(terminal, 1));
     terminal.type("password\n");
     ASSERT_TRUE(waits_quietly_for_entry(terminal, 2));
-    terminal.type(row.before_stop);
-    let_typing_settle();
+    ASSERT_TRUE(terminal.type_and_wait_until_taken(row.before_stop));
     if (row.stop_keys.empty()) {
       terminal.send_signal(SIGTSTP);
     } else {

@@ -1,22 +1,21 @@
 // The stream decoder on arbitrary bytes, with the key of the password "fuzz" (the seed
 // streams were made with it): it refuses a malformed stream, or gives exactly as many bytes
 // as the footer says.
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 
+#include "bytes.h"
 #include "jx/context.h"
 #include "jx/key.h"
 #include "memory_file.h"
 
 namespace {
 
-using jxfuzz::big_endian_tail;
-using jxfuzz::memory_file;
+using jxtest::big_endian_at;
+using jxtest::memory_file;
 
 std::uint64_t size_of(const jx::File& file) {
   struct stat info {};
@@ -37,8 +36,8 @@ std::unique_ptr<jx::Context> decoder(const jx::Key& key) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const jx::Key key = jx::Key::new_from_string("fuzz");
-  jx::File input = memory_file(data, size);
-  jx::File output = memory_file(nullptr, 0);
+  jx::File input = memory_file({data, size});
+  jx::File output = memory_file();
   const jx::Status decoded = decoder(key)->decode_stream(input, output);
   if (!decoded) {
     if (decoded.error().kind() != jx::ErrorKind::InvalidData) std::abort();
@@ -49,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t block = (data[4] & 2) != 0 ? 1024 : 256;
   const std::uint64_t blocks = (size - kFrame) / block;
   if ((size - kFrame) % block != 0) std::abort();
-  const std::uint64_t total = big_endian_tail(data, size);
+  const std::uint64_t total = big_endian_at({data, size}, size - 8);
   if (size_of(output) != total || total > 256 * blocks) std::abort();
   return 0;
 }

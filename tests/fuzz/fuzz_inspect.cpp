@@ -1,19 +1,17 @@
 // The inspector's two reports on arbitrary bytes, through its dispatch on the magic and
 // straight on a file positioned after one.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "bytes.h"
 #include "jxcli/inspect.h"
 #include "memory_file.h"
 
 namespace {
 
-using jxfuzz::big_endian_tail;
-using jxfuzz::memory_file;
+using jxtest::big_endian_at;
+using jxtest::memory_file;
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -31,14 +29,14 @@ void check(int status, const std::string& text, const char* last_field) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   {
     jxcli::StringPrinter out;
-    const int status = jxcli::inspect(memory_file(data, size), out);
+    const int status = jxcli::inspect(memory_file({data, size}), out);
     const std::string& text = out.text();
     if (status == 0 && !contains(text, "filetype:")) std::abort();
     // The sizes of a whole stream report are those of the file and of its footer.
     if (status == 0 && contains(text, "JXD") && contains(text, "surplus bytes:")) {
       if (!contains(text, "file size:          " + std::to_string(size) + "\n")) std::abort();
-      if (!contains(text,
-                    "original data size: " + std::to_string(big_endian_tail(data, size)) + "\n")) {
+      if (!contains(text, "original data size: " +
+                              std::to_string(big_endian_at({data, size}, size - 8)) + "\n")) {
         std::abort();
       }
     }
@@ -46,11 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   {
     jxcli::StringPrinter out;
-    check(jxcli::inspect_jxd(memory_file(data, size), out), out.text(), "surplus bytes:");
+    check(jxcli::inspect_jxd(memory_file({data, size}), out), out.text(), "surplus bytes:");
   }
   {
     jxcli::StringPrinter out;
-    check(jxcli::inspect_jxk(memory_file(data, size), out), out.text(), "key (s):");
+    check(jxcli::inspect_jxk(memory_file({data, size}), out), out.text(), "key (s):");
   }
   return 0;
 }

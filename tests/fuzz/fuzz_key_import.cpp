@@ -1,38 +1,22 @@
 // Key files of arbitrary bytes, imported and checked as jxenc and jxdec check them, and the
 // tables built from a key that passes.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <numeric>
+#include <span>
 #include <string>
 
+#include "bytes.h"
 #include "jx/context.h"
 #include "jx/key.h"
+#include "memory_file.h"
 
 namespace {
 
-// An in-memory file holding the bytes, and a path that opens it afresh.
-struct MemoryFile {
-  jx::File file;
-  std::string path;
-
-  MemoryFile(const std::uint8_t* data, std::size_t size)
-      : file(::memfd_create("fuzz_key_import", MFD_CLOEXEC)) {
-    if (!file.is_open() || !file.write_all({data, size})) std::abort();
-    path = "/proc/self/fd/" + std::to_string(file.fd());
-  }
-};
-
-std::uint64_t big_endian_64(const std::uint8_t* bytes) {
-  std::uint64_t word = 0;
-  for (int i = 0; i < 8; ++i) word = word << 8 | bytes[i];
-  return word;
-}
+using jxtest::big_endian_at;
 
 // A permutation holds every byte value once: sorted, it is 0, 1, ..., 255.
 bool sorts_to_identity(std::array<std::uint8_t, 256> table) {
@@ -42,10 +26,10 @@ bool sorts_to_identity(std::array<std::uint8_t, 256> table) {
   return table == identity;
 }
 
-void check_whole_import(const jx::Key& key, const std::uint8_t* data) {
-  if (!std::equal(key.k.begin(), key.k.end(), data + 4)) std::abort();
-  if (key.a != big_endian_64(data + 260) || key.b != big_endian_64(data + 268) ||
-      key.c != big_endian_64(data + 276) || key.s != big_endian_64(data + 284)) {
+void check_whole_import(const jx::Key& key, std::span<const std::uint8_t> file) {
+  if (!std::equal(key.k.begin(), key.k.end(), file.begin() + 4)) std::abort();
+  if (key.a != big_endian_at(file, 260) || key.b != big_endian_at(file, 268) ||
+      key.c != big_endian_at(file, 276) || key.s != big_endian_at(file, 284)) {
     std::abort();
   }
 }
@@ -70,15 +54,16 @@ void check_tables(const jx::Key& key, std::uint8_t choice) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  MemoryFile source(data, size);
+  // Imported afresh through a path, as key files are.
+  const jx::File source = jxtest::memory_file({data, size});
   jx::Key key;
-  const jx::Status imported = key.import_from(source.path);
+  const jx::Status imported = key.import_from("/proc/self/fd/" + std::to_string(source.fd()));
   if (imported.ok() != (size >= jx::Key::kFileSize)) std::abort();
   if (!imported) {
     if (imported.error().kind() != jx::ErrorKind::UnexpectedEof) std::abort();
     return 0;
   }
-  check_whole_import(key, data);
+  check_whole_import(key, {data, size});
   if (key.is_permutation() != sorts_to_identity(key.k)) std::abort();
   check_tables(key, size > 292 ? data[292] : data[0]);
   return 0;

@@ -1,8 +1,6 @@
 // Encoding then decoding gives the data back, under every pair of options. The first input
 // byte holds the options, the next eight (when there) vary the generator's seed, the rest
 // is the data.
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -10,40 +8,22 @@
 #include <memory>
 #include <vector>
 
+#include "bytes.h"
 #include "jx/context.h"
 #include "jx/key.h"
 #include "memory_file.h"
 
 namespace {
 
-using jxfuzz::memory_file;
-
-std::vector<std::uint8_t> contents(jx::File& file) {
-  if (!file.seek_set(0)) std::abort();
-  std::vector<std::uint8_t> bytes(1 << 16);
-  std::size_t filled = 0;
-  for (;;) {
-    auto got = file.read_full(std::span(bytes).subspan(filled));
-    if (!got) std::abort();
-    filled += got.value();
-    if (filled < bytes.size()) break;
-    bytes.resize(2 * bytes.size());
-  }
-  bytes.resize(filled);
-  return bytes;
-}
+using jxtest::big_endian_at;
+using jxtest::contents_of;
+using jxtest::memory_file;
 
 jx::Key fixed_key() {
   jx::Rng rng(jx::Rng::Seed{'r', 'o', 'u', 'n', 'd'});
   std::vector<std::uint8_t> seed(jx::Key::kSeedSize);
   for (auto& byte : seed) byte = static_cast<std::uint8_t>(rng.get());
   return jx::Key::new_from_seed(seed).value();
-}
-
-std::uint64_t big_endian_64(const std::uint8_t* bytes) {
-  std::uint64_t word = 0;
-  for (int i = 0; i < 8; ++i) word = word << 8 | bytes[i];
-  return word;
 }
 
 // The key and its tables, built once; each stream gets a fresh context over them.
@@ -66,20 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   jx::Context encoder(codec.key, jx::Rng(seed), codec.tables);
   encoder.options.set_bits(data[0]);
-  jx::File input = memory_file(plain, plain_size);
-  jx::File stream = memory_file(nullptr, 0);
+  jx::File input = memory_file({plain, plain_size});
+  jx::File stream = memory_file();
   if (!encoder.encode_stream(input, stream)) std::abort();
 
-  const std::vector<std::uint8_t> encoded = contents(stream);
+  const std::vector<std::uint8_t> encoded = contents_of(stream);
   const std::size_t block = encoder.options.inflate ? 1024 : 256;
   if (encoded.size() < 45 || (encoded.size() - 45) % block != 0) std::abort();
   if (encoded[4] != (data[0] & 3)) std::abort();
-  if (big_endian_64(&encoded[encoded.size() - 8]) != plain_size) std::abort();
+  if (big_endian_at(encoded, encoded.size() - 8) != plain_size) std::abort();
 
   jx::Context decoder(codec.key, jx::Rng(jx::Rng::Seed{}), codec.tables);
-  jx::File output = memory_file(nullptr, 0);
+  jx::File output = memory_file();
   if (!stream.seek_set(0) || !decoder.decode_stream(stream, output)) std::abort();
-  const std::vector<std::uint8_t> decoded = contents(output);
+  const std::vector<std::uint8_t> decoded = contents_of(output);
   if (!std::equal(decoded.begin(), decoded.end(), plain, plain + plain_size)) std::abort();
   return 0;
 }

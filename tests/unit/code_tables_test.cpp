@@ -6,23 +6,13 @@
 #include <vector>
 
 #include "jx/rng.h"
+#include "keys.h"
 
 namespace jx {
 namespace {
 
-Key identity_key() {
-  Key key;
-  for (std::size_t i = 0; i < 256; ++i) key.k[i] = static_cast<std::uint8_t>(i);
-  return key;
-}
-
-// A permutation made the way key files get theirs, from bytes of a seeded generator.
-Key shuffled_key(std::uint8_t seed_byte) {
-  Rng rng(Rng::Seed{seed_byte, 0x5A, 0xC3});
-  std::vector<std::uint8_t> seed(Key::kSeedSize);
-  for (auto& byte : seed) byte = static_cast<std::uint8_t>(rng.get());
-  return Key::new_from_seed(seed).value();
-}
+using jxtest::identity_key;
+using jxtest::shuffled_key;
 
 std::shared_ptr<const CodeTables> all_tables_of(const Key& key) {
   return CodeTables::build(key, CodeTables::Use::Both);

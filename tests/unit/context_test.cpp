@@ -1,32 +1,23 @@
 #include "jx/context.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "jx/file.h"
+#include "keys.h"
+#include "memory_file.h"
+#include "scratch.h"
 
 namespace jx {
 namespace {
 
-Key identity_key() {
-  Key key;
-  for (std::size_t i = 0; i < 256; ++i) key.k[i] = static_cast<std::uint8_t>(i);
-  return key;
-}
-
-// A permutation made the way key files get theirs, from bytes of a seeded generator.
-Key shuffled_key(std::uint8_t seed_byte) {
-  Rng rng(Rng::Seed{seed_byte, 0x5A, 0xC3});
-  std::vector<std::uint8_t> seed(Key::kSeedSize);
-  for (auto& byte : seed) byte = static_cast<std::uint8_t>(rng.get());
-  return Key::new_from_seed(seed).value();
-}
+using jxtest::contents_of;
+using jxtest::identity_key;
+using jxtest::memory_file;
+using jxtest::shuffled_key;
 
 const Rng kSeeded(Rng::Seed{1, 2, 3, 4});
 
@@ -35,24 +26,6 @@ std::unique_ptr<Context> make_context(const Key& key) {
 }
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A file in memory holding `bytes`, positioned at its start.
-File memory_file(const Bytes& bytes = {}) {
-  File file(::memfd_create("jx-context-test", MFD_CLOEXEC));
-  EXPECT_TRUE(file.is_open());
-  EXPECT_TRUE(file.write_all(bytes).ok());
-  EXPECT_TRUE(file.seek_set(0).ok());
-  return file;
-}
-
-Bytes contents_of(File& file) {
-  const std::uint64_t size = file.seek_end().value();
-  Bytes bytes(size);
-  EXPECT_TRUE(file.seek_set(0).ok());
-  EXPECT_TRUE(file.read_exact(bytes).ok());
-  EXPECT_TRUE(file.seek_set(0).ok());
-  return bytes;
-}
 
 Bytes sample(std::size_t size) {
   Bytes bytes(size);
@@ -208,19 +181,11 @@ TEST(ContextTest, AContextServesOneStream) {
   try_streams(*decoder);
 
   // The file forms refuse before they create anything.
-  std::string dir = testing::TempDir() + "jx-context-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-  const std::string input = dir + "/in";
-  {
-    File written(::open(input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
-    ASSERT_TRUE(written.write_all(sample(10)).ok());
-  }
-  EXPECT_EQ(outcome(encoder->encode_file(input, dir + "/in.jxd", false)), refusal);
-  EXPECT_EQ(outcome(decoder->decode_file(input, dir + "/out", false)), refusal);
-  EXPECT_FALSE(path_exists(dir + "/in.jxd"));
-  EXPECT_FALSE(path_exists(dir + "/out"));
-  ::unlink(input.c_str());
-  ::rmdir(dir.c_str());
+  const jxtest::Scratch dir;
+  dir.write("in", sample(10));
+  EXPECT_EQ(outcome(encoder->encode_file(dir.at("in"), dir.at("in.jxd"), false)), refusal);
+  EXPECT_EQ(outcome(decoder->decode_file(dir.at("in"), dir.at("out"), false)), refusal);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"in"});
 }
 
 TEST(ContextTest, TablesWithoutTheDirectionAreRefusedBeforeAnythingIsWritten) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "jx/big.h"
 #include "reference_hash.h"
 
@@ -21,14 +22,9 @@ std::vector<std::uint32_t> limbs_of(const Hash& hash) {
   return hash.value();
 }
 
+// Digests as their vectors show them: hexadecimal in capitals.
 std::string hex(const std::vector<std::uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (std::uint8_t byte : bytes) {
-    out += kDigits[byte >> 4];
-    out += kDigits[byte & 15];
-  }
-  return out;
+  return jxtest::hex(bytes, jxtest::HexCase::upper);
 }
 
 struct Vector {

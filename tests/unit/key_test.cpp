@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <numeric>
-#include <sstream>
+
+#include "scratch.h"
 
 namespace jx {
 namespace {
@@ -15,31 +15,23 @@ namespace fs = std::filesystem;
 
 class KeyFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "jx-key-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string at(const std::string& name) const { return dir_ + "/" + name; }
+  std::string at(const std::string& name) const { return scratch_.at(name); }
   void write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(at(name), std::ios::binary) << bytes;
+    scratch_.write(name, bytes);
   }
-  std::string read(const std::string& name) const {
-    std::ifstream in(at(name), std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
+  std::string read(const std::string& name) const { return scratch_.read(name); }
+  // The names directly in the directory, sorted.
   std::vector<std::string> names() const {
     std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(dir_)) found.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(scratch_.path())) {
+      found.push_back(entry.path().filename());
+    }
     std::sort(found.begin(), found.end());
     return found;
   }
 
-  std::string dir_;
+ private:
+  jxtest::Scratch scratch_;
 };
 
 Key sample_key() {

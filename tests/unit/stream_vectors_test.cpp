@@ -1,16 +1,15 @@
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bytes.h"
 #include "jx/context.h"
+#include "memory_file.h"
 
 namespace {
 
@@ -90,30 +89,9 @@ jx::Rng vector_rng() {
   return jx::Rng(seed);
 }
 
-jx::File memory_file(const std::vector<std::uint8_t>& bytes) {
-  jx::File file(::memfd_create("stream_vectors", 0));
-  EXPECT_TRUE(file.is_open());
-  EXPECT_EQ(::pwrite(file.fd(), bytes.data(), bytes.size(), 0),
-            static_cast<ssize_t>(bytes.size()));
-  return file;
-}
-
-std::vector<std::uint8_t> file_bytes(const jx::File& file) {
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(::lseek(file.fd(), 0, SEEK_END)));
-  EXPECT_EQ(::pread(file.fd(), bytes.data(), bytes.size(), 0),
-            static_cast<ssize_t>(bytes.size()));
-  return bytes;
-}
-
-std::string hex(const std::uint8_t* data, std::size_t size) {
-  std::string text;
-  char digits[3];
-  for (std::size_t i = 0; i < size; ++i) {
-    std::snprintf(digits, sizeof digits, "%02x", data[i]);
-    text += digits;
-  }
-  return text;
-}
+using jxtest::contents_of;
+using jxtest::hex;
+using jxtest::memory_file;
 
 std::uint64_t fnv1a64(const std::vector<std::uint8_t>& bytes) {
   std::uint64_t value = 0xcbf29ce484222325ULL;
@@ -129,18 +107,19 @@ TEST(StreamVectors, EncodedStreamsMatchTheIndependentModel) {
     std::vector<std::uint8_t> input(vector.size);
     for (std::size_t i = 0; i < input.size(); ++i) input[i] = static_cast<std::uint8_t>(i * 13);
     jx::File in = memory_file(input);
-    jx::File out = memory_file({});
+    jx::File out = memory_file();
 
     auto context = std::make_unique<jx::Context>(key, vector_rng());
     context->options.set_bits(vector.options);
     ASSERT_TRUE(context->encode_stream(in, out).ok());
 
-    const std::vector<std::uint8_t> stream = file_bytes(out);
+    const std::vector<std::uint8_t> stream = contents_of(out);
     ASSERT_EQ(stream.size(), vector.length);
-    EXPECT_EQ(hex(stream.data(), jx::Context::kHeaderSize),
-              "4a584401" + hex(&vector.options, 1) + kModifiers);
+    const std::span<const std::uint8_t> bytes(stream);
+    EXPECT_EQ(hex(bytes.first(jx::Context::kHeaderSize)),
+              "4a584401" + hex({&vector.options, 1}) + kModifiers);
     const std::size_t shown = vector.size == 0 ? 0 : 32;
-    EXPECT_EQ(hex(stream.data() + jx::Context::kHeaderSize, shown), vector.block0);
+    EXPECT_EQ(hex(bytes.subspan(jx::Context::kHeaderSize, shown)), vector.block0);
     EXPECT_EQ(fnv1a64(stream), vector.fnv);
   }
 }
