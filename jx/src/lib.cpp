@@ -14,9 +14,11 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "jx/jx.h"
 #include "jx/utf8.h"
+#include "ending_signals.h"
 #include "traces.h"
 
 namespace jx {
@@ -29,12 +31,6 @@ constexpr std::string_view kMismatch = "Passwords do not match\n";
 constexpr std::size_t kFirstCapacity = 64;
 // Far beyond any password, and a bound on what endless input without a line feed can cost.
 constexpr std::size_t kLongestEntry = 65536;
-// The signals whose default action ends the process and that do not come from a fault of the
-// program itself (real-time signals aside), plus the stop and continue of job control.
-constexpr int kHandledSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1, SIGUSR2,
-                                   SIGALRM, SIGPROF, SIGVTALRM, SIGPIPE, SIGXCPU, SIGXFSZ,
-                                   SIGIO,   SIGPWR,  SIGTSTP,   SIGCONT};
-constexpr std::size_t kHandledCount = std::size(kHandledSignals);
 
 // The signal handlers' view of the terminal while a password is typed: the attributes to
 // put back, the echo-free ones, and whether echo is meant to be off right now.
@@ -93,33 +89,32 @@ void stop_with_terminal_restored(int signal_number) {
   errno = saved_errno;
 }
 
-// The handlers stay only while echo is off; signals the caller ignores stay ignored.
+// The handlers stay only while echo is off: every signal that would end the process puts the
+// terminal back first, and job control's stop and continue show and hide typing. Signals the
+// caller ignores stay ignored.
 class SignalGuard {
  public:
   SignalGuard() {
-    for (std::size_t i = 0; i < kHandledCount; ++i) {
-      const int number = kHandledSignals[i];
-      ::sigaction(number, nullptr, &previous_[i]);
-      if (previous_[i].sa_handler == SIG_IGN && number != SIGCONT) continue;
-      set_disposition(number, handler_for(number));
-    }
+    for (int number : ending_signals()) take_over(number, end_with_terminal_restored);
+    take_over(SIGTSTP, stop_with_terminal_restored);
+    take_over(SIGCONT, quiet_again);
   }
   ~SignalGuard() {
-    for (std::size_t i = 0; i < kHandledCount; ++i) {
-      ::sigaction(kHandledSignals[i], &previous_[i], nullptr);
-    }
+    for (const auto& [number, action] : previous_) ::sigaction(number, &action, nullptr);
   }
   SignalGuard(const SignalGuard&) = delete;
   SignalGuard& operator=(const SignalGuard&) = delete;
 
  private:
-  static Handler handler_for(int number) {
-    if (number == SIGTSTP) return stop_with_terminal_restored;
-    if (number == SIGCONT) return quiet_again;
-    return end_with_terminal_restored;
+  void take_over(int number, Handler handler) {
+    struct sigaction current {};
+    ::sigaction(number, nullptr, &current);
+    if (number != SIGCONT && !may_take_over(number, current)) return;
+    previous_.emplace_back(number, current);
+    set_disposition(number, handler);
   }
 
-  struct sigaction previous_[kHandledCount] {};
+  std::vector<std::pair<int, struct sigaction>> previous_;
 };
 
 // Writes the prompt straight to a descriptor other than standard output's.

@@ -12,11 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "ending_signals.h"
+
 namespace jx {
 namespace {
-
-constexpr int kCleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGXFSZ,
-                                   SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF};
 
 // The temporary name that a signal must not leave behind, relative to its directory.
 // Programs write one output at a time, so one slot is enough.
@@ -33,15 +32,16 @@ void remove_pending_and_reraise(int signal_number) {
   ::raise(signal_number);
 }
 
-// Puts the cleanup in front of every signal that is not ignored, once for the whole run.
+// Puts the cleanup in front of every signal that would end the process, once for the whole
+// run.
 void install_cleanup_handlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (int signal_number : kCleanupSignals) {
+  for (int signal_number : ending_signals()) {
     struct sigaction current {};
     ::sigaction(signal_number, nullptr, &current);
-    if (current.sa_handler == SIG_IGN) continue;
+    if (!may_take_over(signal_number, current)) continue;
     struct sigaction action {};
     action.sa_handler = remove_pending_and_reraise;
     sigemptyset(&action.sa_mask);
@@ -55,7 +55,7 @@ class CleanupSignalsBlocked {
   CleanupSignalsBlocked() {
     sigset_t blocked;
     sigemptyset(&blocked);
-    for (int signal_number : kCleanupSignals) sigaddset(&blocked, signal_number);
+    for (int signal_number : ending_signals()) sigaddset(&blocked, signal_number);
     ::sigprocmask(SIG_BLOCK, &blocked, &previous_);
   }
   ~CleanupSignalsBlocked() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }

@@ -263,11 +263,14 @@ TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
       {"jxenc, SIGUSR1", "jxenc", SIGUSR1, "in", "in.jxd", plain},
       {"jxenc, SIGALRM", "jxenc", SIGALRM, "in", "in.jxd", plain},
       {"jxenc, SIGPROF", "jxenc", SIGPROF, "in", "in.jxd", plain},
+      {"jxenc, SIGPWR", "jxenc", SIGPWR, "in", "in.jxd", plain},
+      {"jxenc, SIGABRT", "jxenc", SIGABRT, "in", "in.jxd", plain},
       {"jxenc, SIGKILL", "jxenc", SIGKILL, "in", "in.jxd", plain, false},
       {"jxdec, SIGINT", "jxdec", SIGINT, "in.jxd", "in", blocks},
       {"jxdec, SIGTERM", "jxdec", SIGTERM, "in.jxd", "in", blocks},
       {"jxdec, SIGUSR2", "jxdec", SIGUSR2, "in.jxd", "in", blocks},
       {"jxdec, SIGVTALRM", "jxdec", SIGVTALRM, "in.jxd", "in", blocks},
+      {"jxdec, the first real-time signal", "jxdec", SIGRTMIN, "in.jxd", "in", blocks},
       {"jxdec, SIGKILL", "jxdec", SIGKILL, "in.jxd", "in", blocks, false},
   };
   for (const Row& row : rows) {

@@ -87,6 +87,9 @@ TEST(TerminalTest, EndingSignalsPutEchoBackBeforeTheProgramDies) {
       {"SIGALRM", 1, "", SIGALRM},
       {"SIGVTALRM", 1, "", SIGVTALRM},
       {"SIGPROF at the first entry", 0, "", SIGPROF},
+      {"SIGPWR", 1, "", SIGPWR},
+      {"SIGABRT", 1, "", SIGABRT},
+      {"the last real-time signal", 1, "", SIGRTMAX},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
