@@ -34,9 +34,24 @@ Status ChunkWriter::append(std::span<const std::uint8_t> bytes) {
 }
 
 Status ChunkWriter::flush() {
+  if (auto written = write_out(buffer_.data(), pending_); !written) return written;
+  pending_ = 0;
+  return Done{};
+}
+
+Status ChunkWriter::write_through(std::span<const std::uint8_t> bytes) {
+  if (pending_ > 0 && buffer_.size() - pending_ >= bytes.size()) {
+    if (auto appended = append(bytes); !appended) return appended;
+    return flush();
+  }
+  if (auto flushed = flush(); !flushed) return flushed;
+  return write_out(bytes.data(), bytes.size());
+}
+
+Status ChunkWriter::write_out(const std::uint8_t* bytes, std::size_t size) {
   std::size_t done = 0;
-  while (done < pending_) {
-    const ssize_t n = ::write(file_.fd(), buffer_.data() + done, pending_ - done);
+  while (done < size) {
+    const ssize_t n = ::write(file_.fd(), bytes + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return IoError::os(errno);
@@ -48,7 +63,6 @@ Status ChunkWriter::flush() {
     done += static_cast<std::size_t>(n);
     written_ += static_cast<std::uint64_t>(n);
   }
-  pending_ = 0;
   return Done{};
 }
 

@@ -28,11 +28,16 @@ class ChunkWriter {
   // Writes all pending output. A write that accepts nothing is "failed to write whole buffer"
   // and leaves stalled() true.
   Status flush();
+  // Writes the pending output and `bytes`: in one write when the buffer holds both, else
+  // `bytes` straight from where they are.
+  Status write_through(std::span<const std::uint8_t> bytes);
 
   std::uint64_t written() const { return written_; }  // bytes the file has accepted
   bool stalled() const { return stalled_; }
 
  private:
+  Status write_out(const std::uint8_t* bytes, std::size_t size);
+
   File& file_;
   std::span<std::uint8_t> buffer_;
   std::size_t pending_ = 0;

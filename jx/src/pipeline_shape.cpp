@@ -1,0 +1,33 @@
+#include "pipeline_shape.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "jx/thread_count.h"
+
+namespace jx {
+namespace {
+
+constexpr std::size_t kBlocksPerBatch = 256;
+// Below this many bytes left in a regular file, starting threads costs what they save.
+constexpr std::uint64_t kSmallestParallelInput = 1024 * 1024;
+
+bool is_small_regular_file(File& input) {
+  struct stat info;
+  if (::fstat(input.fd(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  auto at = input.position();
+  if (!at) return false;
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  return size < at.value() || size - at.value() < kSmallestParallelInput;
+}
+
+}  // namespace
+
+std::optional<PipelineShape> choose_shape(std::size_t threads, File& input) {
+  if (threads <= 1 || is_small_regular_file(input)) return std::nullopt;
+  const std::size_t workers = std::min(threads, kMostUsefulThreads);
+  return PipelineShape{workers, kBlocksPerBatch, 2 * workers + 2};
+}
+
+}  // namespace jx
