@@ -1,9 +1,7 @@
 #include "batch_pipeline.h"
 
-#include <cerrno>
+#include <new>
 #include <system_error>
-
-#include "stage_threads.h"
 
 namespace jx {
 
@@ -11,19 +9,33 @@ BatchPipeline::BatchPipeline(std::vector<Batch>& ring, std::size_t workers)
     : ring_(ring), workers_(workers), states_(ring.size(), State::Free),
       numbers_(ring.size(), std::numeric_limits<std::uint64_t>::max()) {}
 
-Status BatchPipeline::run(BatchStages& stages) {
-  StageThreads threads;
+BatchPipeline::~BatchPipeline() {
+  stop();
+  threads_.join();
+}
+
+bool BatchPipeline::start(BatchStages& stages) {
   try {
-    threads.start([this, &stages] { feed(stages); });
-    for (std::size_t i = 0; i < workers_; ++i) threads.start([this, &stages] { work(stages); });
-  } catch (const std::system_error& failure) {
-    stop();
-    threads.join();
-    return IoError::os(failure.code().value() != 0 ? failure.code().value() : EAGAIN);
+    threads_.start([this, &stages] { feed(stages); });
+    for (std::size_t i = 0; i < workers_; ++i) threads_.start([this, &stages] { work(stages); });
+    return true;
+  } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
   }
+  stop();
+  threads_.join();
+  return false;
+}
+
+Status BatchPipeline::run(BatchStages& stages) {
+  {
+    std::lock_guard lock(mutex_);
+    going_ = true;
+  }
+  changed_.notify_all();
   Status drained = drain_in_order(stages);
   if (!drained) stop();
-  threads.join();
+  threads_.join();
   return drained;
 }
 
@@ -32,7 +44,7 @@ void BatchPipeline::feed(BatchStages& stages) {
     const std::size_t slot = slot_of(number);
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return stopped_ || states_[slot] == State::Free; });
+      changed_.wait(lock, [&] { return stopped_ || (going_ && states_[slot] == State::Free); });
       if (stopped_) return;
     }
     Batch& batch = ring_[slot];

@@ -10,6 +10,7 @@
 #include "batch.h"
 #include "batch_stages.h"
 #include "jx/io_error.h"
+#include "stage_threads.h"
 
 namespace jx {
 
@@ -20,7 +21,14 @@ namespace jx {
 class BatchPipeline {
  public:
   BatchPipeline(std::vector<Batch>& ring, std::size_t workers);
+  ~BatchPipeline();  // stops and joins the threads
+  BatchPipeline(const BatchPipeline&) = delete;
+  BatchPipeline& operator=(const BatchPipeline&) = delete;
 
+  // Makes every thread, before any input is read; false, with none left, when the system
+  // cannot make them all, so that the caller can still run the stream on its own thread.
+  bool start(BatchStages& stages);
+  // Lets the threads go and drains every batch.
   Status run(BatchStages& stages);
 
  private:
@@ -45,7 +53,9 @@ class BatchPipeline {
   std::vector<std::uint64_t> numbers_;  // the batch each slot holds
   std::uint64_t next_to_transform_ = 0;
   std::uint64_t end_ = std::numeric_limits<std::uint64_t>::max();  // one past the last batch
+  bool going_ = false;
   bool stopped_ = false;
+  StageThreads threads_;  // last, so that it is joined before the rest goes
 };
 
 }  // namespace jx

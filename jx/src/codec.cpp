@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "block_plan.h"
 #include "chunk_reader.h"
@@ -129,17 +130,18 @@ Status encode_all(Context& context, File& input, ChunkWriter& writer, std::uint6
   if (auto written = write_header(context, writer); !written) return written;
   std::uint64_t total = 0;
   std::uint64_t blocks = 0;
+  std::optional<Status> encoded;
   if (auto shape = choose_shape(context.threads, input)) {
     ParallelEncoder encoder(context, input, writer, *shape);
-    if (auto encoded = encoder.run(); !encoded) return encoded;
+    encoded = encoder.run();
     total = encoder.input_size();
     blocks = encoder.blocks();
-  } else {
-    ChunkReader reader(input, context.buffers->input());
-    if (auto encoded = encode_blocks(context, reader, writer, total, blocks); !encoded) {
-      return encoded;
-    }
   }
+  if (!encoded) {
+    ChunkReader reader(input, context.buffers->input());
+    encoded = encode_blocks(context, reader, writer, total, blocks);
+  }
+  if (!*encoded) return *encoded;
   footer_at = Context::kHeaderSize + blocks * block_size(context.options);
   std::uint8_t footer[format::kFooterSize];
   store_big_endian_64(total, footer);
@@ -289,14 +291,13 @@ Status Context::decode_stream(File& input, File& output) {
   ByteTable position;
   for (std::size_t i = 0; i < 256; ++i) position[key.k[i]] = static_cast<std::uint8_t>(i);
   ChunkWriter writer(output, buffers->output());
-  Status decoded = Done{};
+  std::optional<Status> decoded;
   if (auto shape = choose_shape(threads, input)) {
     decoded = ParallelDecoder(*this, position, input, reader, writer, *shape).run();
-  } else {
-    decoded = decode_blocks(*this, position, reader, writer);
   }
+  if (!decoded) decoded = decode_blocks(*this, position, reader, writer);
   wipe(position.data(), position.size());
-  return decoded;
+  return *decoded;
 }
 
 namespace {

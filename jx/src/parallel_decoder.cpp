@@ -1,6 +1,7 @@
 #include "parallel_decoder.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "batch_pipeline.h"
@@ -18,13 +19,18 @@ ParallelDecoder::ParallelDecoder(const Context& context, const ByteTable& positi
       block_size_(context.options.inflate ? format::kInflatedBlockSize : format::kBlockSize),
       carry_size_(block_size_ + format::kFooterSize), carried_(carry_size_) {}
 
-Status ParallelDecoder::run() {
+std::optional<Status> ParallelDecoder::run() {
   std::vector<Batch> ring;
   const std::size_t blocks = shape_.blocks_per_batch;
-  for (std::size_t i = 0; i < shape_.batches; ++i) {
-    ring.emplace_back(blocks, blocks * block_size_ + carry_size_, blocks * 256, 0);
+  try {
+    for (std::size_t i = 0; i < shape_.batches; ++i) {
+      ring.emplace_back(blocks, blocks * block_size_ + carry_size_, blocks * 256, 0);
+    }
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
   }
   BatchPipeline pipeline(ring, shape_.workers);
+  if (!pipeline.start(*this)) return std::nullopt;
   if (auto decoded = pipeline.run(*this); !decoded) return decoded;
   return writer_.flush();
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "batch_stages.h"
 #include "block_plan.h"
@@ -23,7 +24,9 @@ class ParallelDecoder final : public BatchStages {
   ParallelDecoder(const Context& context, const ByteTable& position, File& input,
                   ChunkReader& read_ahead, ChunkWriter& writer, const PipelineShape& shape);
 
-  Status run();
+  // The run's status; none when the threads or their memory could not be had, and nothing
+  // was read.
+  std::optional<Status> run();
 
   bool fill(Batch& batch) override;
   void transform(Batch& batch) override;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 
 #include "batch_pipeline.h"
 #include "block_plan.h"
@@ -26,14 +27,19 @@ ParallelEncoder::ParallelEncoder(Context& context, File& input, ChunkWriter& wri
     : context_(context), source_(input, nullptr), writer_(writer), shape_(shape),
       block_size_(context.options.inflate ? format::kInflatedBlockSize : format::kBlockSize) {}
 
-Status ParallelEncoder::run() {
+std::optional<Status> ParallelEncoder::run() {
   std::vector<Batch> ring;
   const std::size_t blocks = shape_.blocks_per_batch;
-  for (std::size_t i = 0; i < shape_.batches; ++i) {
-    ring.emplace_back(blocks, blocks * 256, blocks * block_size_,
-                      blocks * drawn_per_block(context_.options) + 256);
+  try {
+    for (std::size_t i = 0; i < shape_.batches; ++i) {
+      ring.emplace_back(blocks, blocks * 256, blocks * block_size_,
+                        blocks * drawn_per_block(context_.options) + 256);
+    }
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
   }
   BatchPipeline pipeline(ring, shape_.workers);
+  if (!pipeline.start(*this)) return std::nullopt;
   return pipeline.run(*this);
 }
 

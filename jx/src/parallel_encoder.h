@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "batch_stages.h"
 #include "chunk_writer.h"
@@ -18,7 +19,9 @@ class ParallelEncoder final : public BatchStages {
  public:
   ParallelEncoder(Context& context, File& input, ChunkWriter& writer, const PipelineShape& shape);
 
-  Status run();
+  // The run's status; none when the threads or their memory could not be had, and nothing
+  // was read.
+  std::optional<Status> run();
   std::uint64_t input_size() const { return input_size_; }
   std::uint64_t blocks() const { return blocks_; }
 
