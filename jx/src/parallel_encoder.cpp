@@ -45,8 +45,9 @@ std::optional<Status> ParallelEncoder::run() {
 
 void ParallelEncoder::draw(Batch& batch, std::size_t& drawn, std::size_t count) {
   std::uint8_t* to = batch.drawn.data() + drawn;
+  std::size_t i = 0;
   for_each_step(context_.rng, count,
-                [&to](std::uint64_t out) { *to++ = static_cast<std::uint8_t>(out); });
+                [to, &i](std::uint64_t out) { to[i++] = static_cast<std::uint8_t>(out); });
   drawn += count;
 }
 

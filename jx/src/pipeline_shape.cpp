@@ -9,7 +9,9 @@
 namespace jx {
 namespace {
 
-constexpr std::size_t kBlocksPerBatch = 256;
+// The stored bytes of a batch: large enough that its reads and writes cost little more than
+// those of one thread's chunks.
+constexpr std::size_t kStoredPerBatch = 256 * 1024;
 // Below this many bytes left in a regular file, starting threads costs what they save.
 constexpr std::uint64_t kSmallestParallelInput = 1024 * 1024;
 
@@ -24,10 +26,11 @@ bool is_small_regular_file(File& input) {
 
 }  // namespace
 
-std::optional<PipelineShape> choose_shape(std::size_t threads, File& input) {
+std::optional<PipelineShape> choose_shape(std::size_t threads, std::size_t block_size,
+                                          File& input) {
   if (threads <= 1 || is_small_regular_file(input)) return std::nullopt;
   const std::size_t workers = std::min(threads, kMostUsefulThreads);
-  return PipelineShape{workers, kBlocksPerBatch, 2 * workers + 2};
+  return PipelineShape{workers, kStoredPerBatch / block_size, 2 * workers + 2};
 }
 
 }  // namespace jx

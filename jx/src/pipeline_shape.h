@@ -15,9 +15,10 @@ struct PipelineShape {
   std::size_t batches;
 };
 
-// The shape for a stream that may use `threads` threads (at most kMostUsefulThreads of them
-// transform), reading `input`; none when one thread is asked for or the input is a regular
-// file too small to gain from more.
-std::optional<PipelineShape> choose_shape(std::size_t threads, File& input);
+// The shape for a stream of blocks stored in `block_size` bytes that may use `threads`
+// threads (at most kMostUsefulThreads of them transform), reading `input`; none when one
+// thread is asked for or the input is a regular file too small to gain from more.
+std::optional<PipelineShape> choose_shape(std::size_t threads, std::size_t block_size,
+                                          File& input);
 
 }  // namespace jx

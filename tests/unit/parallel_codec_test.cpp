@@ -30,7 +30,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kBatch = 256 * 256;         // input bytes of a full batch, no options
+constexpr std::size_t kBatch = 256 * 256;         // input bytes of a full batch with inflate,
+                                                  // a quarter of one without
 constexpr std::size_t kParallelFrom = 1 << 20;    // regular files smaller stay on one thread
 const std::size_t kThreadCounts[] = {1, 2, 8};
 
@@ -182,6 +183,9 @@ const SizeCase kSizes[] = {
     {Source::Pipe, kBatch},
     {Source::Pipe, kBatch + 1},
     {Source::Pipe, 2 * kBatch + 129},
+    {Source::Pipe, 4 * kBatch - 1},
+    {Source::Pipe, 4 * kBatch},
+    {Source::Pipe, 4 * kBatch + 1},
     {Source::Pipe, 20 * kBatch + 300},  // around the ring of batches more than once
     {Source::File, kParallelFrom},
     {Source::File, kParallelFrom + 1},
@@ -224,7 +228,7 @@ TEST_F(ParallelCodecTest, MalformedStreamsFailAsOnOneThread) {
     const std::pair<std::string, Bytes> cases[] = {
         {"cut inside a block", Bytes(good.begin(), good.end() - 8 - stored / 2)},
         {"cut inside the footer", Bytes(good.begin(), good.end() - 3)},
-        {"cut at a batch's end", Bytes(good.begin(), good.begin() + 37 + 256 * stored)},
+        {"cut at a batch's end", Bytes(good.begin(), good.begin() + 37 + 256 * 1024)},
         {"footer too large", with_footer(input.size() + 257)},
         {"footer one too large", with_footer(input.size() + 256 + 1)},
         {"footer of zero", with_footer(0)},
@@ -313,7 +317,7 @@ TEST_F(ParallelCodecTest, StalledWritesAreNamedAsOnOneThread) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << "inflate " << row.inflate << " limit " << row.limit);
-    const std::uint32_t full_write = row.inflate ? 4 * kBatch : kBatch;
+    const std::uint32_t full_write = 4 * kBatch;
     const std::string result = in_child([&] {
       File input = File::open_read(path("in")).value();
       File output(::open(path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
