@@ -6,7 +6,9 @@
 namespace jx {
 
 BatchPipeline::BatchPipeline(std::vector<Batch>& ring, std::size_t workers)
-    : ring_(ring), workers_(workers), states_(ring.size(), State::Free),
+    : ring_(ring),
+      workers_(workers),
+      states_(ring.size(), State::Free),
       numbers_(ring.size(), std::numeric_limits<std::uint64_t>::max()) {}
 
 BatchPipeline::~BatchPipeline() {
@@ -67,7 +69,8 @@ void BatchPipeline::work(BatchStages& stages) {
     {
       std::unique_lock lock(mutex_);
       number = next_to_transform_++;
-      changed_.wait(lock, [&] { return stopped_ || number >= end_ || holds(number, State::Filled); });
+      changed_.wait(lock,
+                    [&] { return stopped_ || number >= end_ || holds(number, State::Filled); });
       if (stopped_ || !holds(number, State::Filled)) return;
     }
     stages.transform(ring_[slot_of(number)]);

@@ -14,10 +14,14 @@ namespace jx {
 ParallelDecoder::ParallelDecoder(const Context& context, const ByteTable& position, File& input,
                                  ChunkReader& read_ahead, ChunkWriter& writer,
                                  const PipelineShape& shape)
-    : context_(context), position_(position), source_(input, &read_ahead), writer_(writer),
+    : context_(context),
+      position_(position),
+      source_(input, &read_ahead),
+      writer_(writer),
       shape_(shape),
       block_size_(context.options.inflate ? format::kInflatedBlockSize : format::kBlockSize),
-      carry_size_(block_size_ + format::kFooterSize), carried_(carry_size_) {}
+      carry_size_(block_size_ + format::kFooterSize),
+      carried_(carry_size_) {}
 
 std::optional<Status> ParallelDecoder::run() {
   std::vector<Batch> ring;
@@ -98,8 +102,7 @@ Status ParallelDecoder::drain(Batch& batch) {
   std::size_t keep = batch.produced;
   if (batch.last) {
     const std::uint64_t total = batch.footer;
-    const bool agrees =
-        blocks_ == 0 ? total == 0 : before_last_ < total && total <= through_last_;
+    const bool agrees = blocks_ == 0 ? total == 0 : before_last_ < total && total <= through_last_;
     if (!agrees) {
       return IoError::custom(ErrorKind::InvalidData, "stream is truncated or corrupted");
     }

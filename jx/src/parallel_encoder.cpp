@@ -24,7 +24,10 @@ std::size_t drawn_per_block(const Options& options) {
 
 ParallelEncoder::ParallelEncoder(Context& context, File& input, ChunkWriter& writer,
                                  const PipelineShape& shape)
-    : context_(context), source_(input, nullptr), writer_(writer), shape_(shape),
+    : context_(context),
+      source_(input, nullptr),
+      writer_(writer),
+      shape_(shape),
       block_size_(context.options.inflate ? format::kInflatedBlockSize : format::kBlockSize) {}
 
 std::optional<Status> ParallelEncoder::run() {
@@ -57,8 +60,8 @@ bool ParallelEncoder::fill(Batch& batch) {
   batch.error.reset();
   std::size_t wanted = 0;
   for (std::size_t j = 0; j < shape_.blocks_per_batch; ++j) {
-    const std::size_t length = block_length(context_.key, context_.options.partial,
-                                            batch.first_block + j);
+    const std::size_t length =
+        block_length(context_.key, context_.options.partial, batch.first_block + j);
     batch.lengths[j] = static_cast<std::uint16_t>(length);
     wanted += length;
   }

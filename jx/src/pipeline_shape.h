@@ -18,7 +18,6 @@ struct PipelineShape {
 // The shape for a stream of blocks stored in `block_size` bytes that may use `threads`
 // threads (at most kMostUsefulThreads of them transform), reading `input`; none when one
 // thread is asked for or the input is a regular file too small to gain from more.
-std::optional<PipelineShape> choose_shape(std::size_t threads, std::size_t block_size,
-                                          File& input);
+std::optional<PipelineShape> choose_shape(std::size_t threads, std::size_t block_size, File& input);
 
 }  // namespace jx

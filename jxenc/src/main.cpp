@@ -20,8 +20,8 @@ namespace {
 
 constexpr const char* kProgram = "jxenc";
 
-// What the files of a run share: the key's code tables, the chunk buffers, and whether a
-// progress meter can be shown.
+// What the files of a run share: the key's code tables, the chunk buffers, whether a
+// progress meter can be shown, and how many threads a stream may use.
 struct Run {
   std::shared_ptr<const jx::CodeTables> tables;
   std::shared_ptr<jx::StreamBuffers> buffers;
@@ -77,7 +77,8 @@ int run(int argc, char** argv) {
   }
   const jx::Key key = jxcli::obtain_key(command.key_path);
   const Run shared{jx::CodeTables::build(key, jx::CodeTables::Use::Encoding),
-                   std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal(),
+                   std::make_shared<jx::StreamBuffers>(),
+                   jxcli::ProgressMeter::stderr_is_terminal(),
                    command.threads != 0 ? command.threads : jx::default_thread_count()};
   bool all_encoded = true;
   for (const auto& name : command.files) {

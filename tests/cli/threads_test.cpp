@@ -60,8 +60,8 @@ TEST(ThreadsTest, StreamsOfAnyCountDecodeWithAnyOther) {
       const Outcome encoded = run(dir, "jxenc", {flags, "--threads", encoding, "-k", "k.jxk", "1"});
       ASSERT_EQ(encoded.status, 0) << encoded.out << encoded.err;
       for (const std::string decoding : {"8", "1", "3"}) {
-        const Outcome decoded =
-            run(dir, "jxdec", {"--threads", "5", "-F", "-k", "k.jxk", "--threads", decoding, "1.jxd"});
+        const Outcome decoded = run(
+            dir, "jxdec", {"--threads", "5", "-F", "-k", "k.jxk", "--threads", decoding, "1.jxd"});
         ASSERT_EQ(decoded.status, 0) << decoded.out << decoded.err;
         ASSERT_EQ(dir.read("1"), plain) << decoding;
       }

@@ -30,9 +30,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kBatch = 256 * 256;         // input bytes of a full batch with inflate,
-                                                  // a quarter of one without
-constexpr std::size_t kParallelFrom = 1 << 20;    // regular files smaller stay on one thread
+constexpr std::size_t kBatch = 256 * 256;       // input bytes of a full batch with inflate,
+                                                // a quarter of one without
+constexpr std::size_t kParallelFrom = 1 << 20;  // regular files smaller stay on one thread
 const std::size_t kThreadCounts[] = {1, 2, 8};
 
 Key test_key() {
@@ -238,7 +238,7 @@ TEST_F(ParallelCodecTest, MalformedStreamsFailAsOnOneThread) {
       SCOPED_TRACE(testing::Message() << name << ", options " << bits);
       const std::string single = run(false, stream, Source::Pipe, 1).first;
       EXPECT_NE(single, "ok");
-      for (std::size_t threads : {2, 8}) {
+      for (std::size_t threads : {std::size_t{2}, std::size_t{8}}) {
         EXPECT_EQ(run(false, stream, Source::Pipe, threads).first, single) << threads;
       }
     }
@@ -340,8 +340,8 @@ TEST_F(ParallelCodecTest, ReadErrorsEndTheStreamWithTheirMessage) {
     File output(::open(path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     Context context(key_, kSeeded, tables_);
     context.threads = 8;
-    const Status status =
-        encoding ? context.encode_stream(directory, output) : context.decode_stream(directory, output);
+    const Status status = encoding ? context.encode_stream(directory, output)
+                                   : context.decode_stream(directory, output);
     EXPECT_EQ(describe(status),
               R"(Os { code: 21, kind: IsADirectory, message: "Is a directory" })");
   }
