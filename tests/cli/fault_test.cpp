@@ -832,11 +832,11 @@ TEST(FaultTest, OutputsFollowTheirDirectoryWhenItMoves) {
 // to start the program to enough for the whole run.
 
 TEST(FaultTest, LackOfMemoryIsReportedAndLeavesNothing) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need far more address space than any limit here";
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "the sanitizers need far more address space than any limit here";
 #endif
 #endif
   const Material& m = material();
