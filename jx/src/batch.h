@@ -20,7 +20,9 @@ struct Batch {
   Batch(Batch&&) noexcept = default;
   Batch& operator=(Batch&&) noexcept = default;
   // The lengths come from the key, and are wiped with the buffers.
-  ~Batch() { wipe(lengths.data(), lengths.size() * sizeof lengths[0]); }
+  ~Batch() {
+    if (!lengths.empty()) wipe(lengths.data(), lengths.size() * sizeof lengths[0]);
+  }
 
   std::uint64_t number = 0;       // batches are numbered from 0 in stream order
   std::uint64_t first_block = 0;  // the stream's number of the batch's first block

@@ -27,6 +27,7 @@ std::optional<Status> ParallelDecoder::run() {
   std::vector<Batch> ring;
   const std::size_t blocks = shape_.blocks_per_batch;
   try {
+    ring.reserve(shape_.batches);
     for (std::size_t i = 0; i < shape_.batches; ++i) {
       ring.emplace_back(blocks, blocks * block_size_ + carry_size_, blocks * 256, 0);
     }

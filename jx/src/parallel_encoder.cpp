@@ -34,6 +34,7 @@ std::optional<Status> ParallelEncoder::run() {
   std::vector<Batch> ring;
   const std::size_t blocks = shape_.blocks_per_batch;
   try {
+    ring.reserve(shape_.batches);
     for (std::size_t i = 0; i < shape_.batches; ++i) {
       ring.emplace_back(blocks, blocks * 256, blocks * block_size_,
                         blocks * drawn_per_block(context_.options) + 256);

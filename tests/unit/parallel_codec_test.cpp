@@ -214,7 +214,7 @@ TEST_F(ParallelCodecTest, EveryThreadCountWritesTheSameStream) {
 // Streams cut short or with a footer that does not fit: refused with the message one thread
 // gives, from pipes (a file's size is checked before any thread starts).
 TEST_F(ParallelCodecTest, MalformedStreamsFailAsOnOneThread) {
-  const Bytes input = sample_input(3 * kBatch + 1000);
+  const Bytes input = sample_input(5 * kBatch + 1000);
   for (int bits : {0, 1, 2}) {
     const Bytes good = encode(input, Source::File, 1, options_of(bits));
     auto with_footer = [&](std::uint64_t total) {
