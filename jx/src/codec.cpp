@@ -131,7 +131,8 @@ Status encode_all(Context& context, File& input, ChunkWriter& writer, std::uint6
   std::uint64_t total = 0;
   std::uint64_t blocks = 0;
   std::optional<Status> encoded;
-  if (auto shape = choose_shape(context.threads, block_size(context.options), input)) {
+  if (auto shape = choose_shape(context.threads, block_size(context.options),
+                                context.options.inflate, input)) {
     ParallelEncoder encoder(context, input, writer, *shape);
     encoded = encoder.run();
     total = encoder.input_size();
@@ -292,7 +293,7 @@ Status Context::decode_stream(File& input, File& output) {
   for (std::size_t i = 0; i < 256; ++i) position[key.k[i]] = static_cast<std::uint8_t>(i);
   ChunkWriter writer(output, buffers->output());
   std::optional<Status> decoded;
-  if (auto shape = choose_shape(threads, block_size(options), input)) {
+  if (auto shape = choose_shape(threads, block_size(options), false, input)) {
     decoded = ParallelDecoder(*this, position, input, reader, writer, *shape).run();
   }
   if (!decoded) decoded = decode_blocks(*this, position, reader, writer);

@@ -27,9 +27,11 @@ bool is_small_regular_file(File& input) {
 }  // namespace
 
 std::optional<PipelineShape> choose_shape(std::size_t threads, std::size_t block_size,
-                                          File& input) {
+                                          bool inflating, File& input) {
   if (threads <= 1 || is_small_regular_file(input)) return std::nullopt;
-  const std::size_t workers = std::min(threads, kMostUsefulThreads);
+  // The generator's chain keeps one thread busy on its own.
+  const std::size_t transforming = inflating ? threads - 1 : threads;
+  const std::size_t workers = std::clamp<std::size_t>(transforming, 1, kMostUsefulThreads);
   return PipelineShape{workers, kStoredPerBatch / block_size, 2 * workers + 2};
 }
 

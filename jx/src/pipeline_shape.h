@@ -16,8 +16,10 @@ struct PipelineShape {
 };
 
 // The shape for a stream of blocks stored in `block_size` bytes that may use `threads`
-// threads (at most kMostUsefulThreads of them transform), reading `input`; none when one
-// thread is asked for or the input is a regular file too small to gain from more.
-std::optional<PipelineShape> choose_shape(std::size_t threads, std::size_t block_size, File& input);
+// threads (at most kMostUsefulThreads of them transform, one fewer when an inflating encoder's
+// generator needs one), reading `input`; none when one thread is asked for or the input is a
+// regular file too small to gain from more.
+std::optional<PipelineShape> choose_shape(std::size_t threads, std::size_t block_size,
+                                          bool inflating, File& input);
 
 }  // namespace jx
