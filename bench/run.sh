@@ -55,6 +55,16 @@ size=$((256 * mib))
 aes_key=$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n')
 aes_iv=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n')
 
+# age, the nearest peer of jxenc: installed with apt-get where missing and the bench runs as
+# root, else its row is skipped.
+if ! command -v age >/dev/null && [[ $(id -u) == 0 ]]; then
+  (apt-get update && apt-get install -y age) >/dev/null 2>&1 || true
+fi
+
+threads=$(nproc)
+echo "== threads: the programs use $threads here (the processors of their affinity mask, at most 8);"
+echo "   the rows marked --threads 1 are the single-threaded runs"
+echo
 echo "== 256 MiB file (input bytes per second; ratio = reference time / this time)"
 read -r cp_s cp_kb < <(measure big.copy cp big big.copy)
 read -r dd_s dd_kb < <(measure big.dd dd if=big of=big.dd bs=256K)
@@ -65,13 +75,32 @@ row "cp" $size "$cp_s" "$cp_kb" "$cp_s" "cp"
 row "dd bs=256K (the programs' I/O)" $size "$dd_s" "$dd_kb" "$ossl_enc_s" "openssl enc"
 row "openssl enc -aes-256-ctr" $size "$ossl_enc_s" "$ossl_kb" "$ossl_enc_s" "openssl enc"
 row "openssl enc -d -aes-256-ctr" $size "$ossl_dec_s" "$ossl_kb" "$ossl_dec_s" "openssl dec"
+age_s=""
+if command -v age >/dev/null && command -v age-keygen >/dev/null; then
+  age-keygen -o age.key 2>/dev/null
+  recipient=$(age-keygen -y age.key)
+  read -r age_s age_kb < <(measure big.age age -r "$recipient" -o big.age big)
+  rm -f big.age
+  row "age -r" $size "$age_s" "$age_kb" "$ossl_enc_s" "openssl enc"
+else
+  echo "age -r: skipped (age is not installed: apt-get install age)"
+fi
 for flags in "" "-p" "-i" "-pi"; do
+  label=${flags:-(no options)}
   read -r enc_s enc_kb < <(measure big.jxd "$bin/jxenc" -F $flags -k key.jxk big)
+  read -r enc1_s enc1_kb < <(measure big.jxd "$bin/jxenc" -F $flags --threads 1 -k key.jxk big)
   mv big.jxd stream.jxd
   read -r dec_s dec_kb < <(measure stream "$bin/jxdec" -F -k key.jxk stream.jxd)
+  read -r dec1_s dec1_kb < <(measure stream "$bin/jxdec" -F --threads 1 -k key.jxk stream.jxd)
   cmp -s big stream || { echo "round trip failed for '$flags'"; exit 1; }
-  row "jxenc ${flags:-(no options)}" $size "$enc_s" "$enc_kb" "$ossl_enc_s" "openssl enc"
-  row "jxdec ${flags:-(no options)}" $size "$dec_s" "$dec_kb" "$ossl_dec_s" "openssl dec"
+  row "jxenc $label" $size "$enc_s" "$enc_kb" "$ossl_enc_s" "openssl enc"
+  row "jxenc $label --threads 1" $size "$enc1_s" "$enc1_kb" "$ossl_enc_s" "openssl enc"
+  row "jxdec $label" $size "$dec_s" "$dec_kb" "$ossl_dec_s" "openssl dec"
+  row "jxdec $label --threads 1" $size "$dec1_s" "$dec1_kb" "$ossl_dec_s" "openssl dec"
+  if [[ -z "$flags" && -n "$age_s" ]]; then
+    printf "%-34s x%s of age -r (%d threads), x%s with --threads 1\n" "jxenc (no options)" \
+      "$(ratio "$enc_s" "$age_s")" "$threads" "$(ratio "$enc1_s" "$age_s")"
+  fi
   rm -f stream stream.jxd
 done
 
@@ -81,11 +110,13 @@ head -c $((1024 * mib)) /dev/zero >huge
 read -r huge_enc_s huge_enc_kb < <(/usr/bin/time -f "%e %M" -o time.out "$bin/jxenc" -F -k key.jxk huge >/dev/null; tail -1 time.out)
 mv huge.jxd hstream.jxd
 read -r huge_dec_s huge_dec_kb < <(/usr/bin/time -f "%e %M" -o time.out "$bin/jxdec" -F -k key.jxk hstream.jxd >/dev/null; tail -1 time.out)
+read -r huge_enc8_s huge_enc8_kb < <(/usr/bin/time -f "%e %M" -o time.out "$bin/jxenc" -F -pi --threads 8 -k key.jxk huge >/dev/null; tail -1 time.out)
 read -r huge_key_s huge_key_kb < <(/usr/bin/time -f "%e %M" -o time.out "$bin/jxkey" -f huge hk >/dev/null; tail -1 time.out)
 printf "%-34s %7d KiB peak (256 MiB: %d KiB)\n" "jxenc 1 GiB" "$huge_enc_kb" "$enc_kb"
 printf "%-34s %7d KiB peak (256 MiB: %d KiB)\n" "jxdec 1 GiB" "$huge_dec_kb" "$dec_kb"
+printf "%-34s %7d KiB peak\n" "jxenc -pi --threads 8, 1 GiB" "$huge_enc8_kb"
 printf "%-34s %7d KiB peak, %s MB/s\n" "jxkey -f 1 GiB" "$huge_key_kb" "$(rate $((1024 * mib)) "$huge_key_s")"
-rm -f huge hstream.jxd hstream hk.jxk
+rm -f huge huge.jxd hstream.jxd hstream hk.jxk
 
 echo
 echo "== key from a 16 MiB file"

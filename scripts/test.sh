@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: a Release build with warnings as errors (g++), then the installed library
 # (static, then shared) used by examples/ through CMake and pkg-config, then a Debug build under
-# AddressSanitizer and UndefinedBehaviorSanitizer (clang++ when present), then the fuzz
-# targets for a short time each.
+# AddressSanitizer and UndefinedBehaviorSanitizer (clang++ when present), then the tests that
+# use threads under ThreadSanitizer (clang++), then the fuzz targets for a short time each.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JX_JOBS:-2}
@@ -53,6 +53,15 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer ($sanitize_compiler, Debu
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DJX_SANITIZE=ON -DJX_WERROR=ON \
   -DCMAKE_CXX_COMPILER="$sanitize_compiler"
+
+if command -v clang++ >/dev/null; then
+  echo "== ThreadSanitizer (clang++): the tests that run streams on threads"
+  cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJX_TSAN=ON \
+    -DJX_WERROR=ON -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build "$root/build/tsan" -j"$jobs" --target jx_unit_tests jx_cli_tests
+  TSAN_OPTIONS=halt_on_error=1:abort_on_error=1 ctest --test-dir "$root/build/tsan" \
+    --output-on-failure -j"$jobs" --timeout 600 -R 'Parallel|Threads|Fault|Progress'
+fi
 
 if [[ -x "$root/scripts/fuzz.sh" ]] && command -v clang++ >/dev/null; then
   echo "== fuzz targets"

@@ -1,5 +1,7 @@
 #include "jxcli/codec_args.h"
 
+#include <charconv>
+
 namespace jxcli {
 namespace {
 
@@ -14,6 +16,26 @@ bool take_key_path(const std::vector<std::string>& arguments, std::size_t& at,
   command.key_path = arguments[at];
   command.key_path_at.push_back(at);
   return true;
+}
+
+// Takes the argument after position `at` as the thread count, a number from 1 up; the first
+// value that is not one is the command's problem.
+void take_thread_count(const std::vector<std::string>& arguments, std::size_t& at,
+                       CodecCommand& command) {
+  std::string problem;
+  if (at + 1 >= arguments.size()) {
+    problem = "--threads needs a number of threads";
+  } else {
+    const std::string& value = arguments[++at];
+    std::size_t count = 0;
+    const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), count);
+    if (failure == std::errc{} && end == value.data() + value.size() && count > 0) {
+      command.threads = count;
+      return;
+    }
+    problem = "--threads takes a positive whole number, not \"" + value + "\"";
+  }
+  if (command.threads_problem.empty()) command.threads_problem = problem;
 }
 
 bool apply_long_option(const std::string& argument, Codec codec, CodecCommand& command) {
@@ -59,6 +81,8 @@ CodecCommand scan_codec_arguments(const std::vector<std::string>& arguments, Cod
     const std::string& argument = arguments[at];
     if (argument == "--key") {
       if (!take_key_path(arguments, at, command)) break;
+    } else if (argument == "--threads") {
+      take_thread_count(arguments, at, command);
     } else if (apply_long_option(argument, codec, command)) {
       continue;
     } else if (!argument.empty() && argument[0] == '-') {

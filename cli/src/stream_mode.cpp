@@ -78,15 +78,18 @@ jx::Status run_codec(jx::Context& context, Codec codec, jx::File& input, jx::Fil
 
 std::unique_ptr<jx::Context> context_for(const jx::Key& key, Codec codec,
                                          const CodecCommand& command) {
+  std::unique_ptr<jx::Context> context;
   if (codec == Codec::Decoder) {
     // Decoding draws nothing from the generator, so it needs no operating-system randomness.
-    return std::make_unique<jx::Context>(
+    context = std::make_unique<jx::Context>(
         key, jx::Rng(jx::Rng::Seed{}), jx::CodeTables::build(key, jx::CodeTables::Use::Decoding));
+  } else {
+    context = std::make_unique<jx::Context>(
+        key, generator_from_os(), jx::CodeTables::build(key, jx::CodeTables::Use::Encoding));
+    context->options.partial = command.partial;
+    context->options.inflate = command.inflate;
   }
-  auto context = std::make_unique<jx::Context>(
-      key, generator_from_os(), jx::CodeTables::build(key, jx::CodeTables::Use::Encoding));
-  context->options.partial = command.partial;
-  context->options.inflate = command.inflate;
+  context->threads = command.threads != 0 ? command.threads : jx::default_thread_count();
   return context;
 }
 

@@ -298,6 +298,12 @@ bool processor_has_vector_code() {
 
 #endif
 
+// A code stored high byte first, in one store.
+void store_code(std::uint16_t code, std::uint8_t* bytes) {
+  if constexpr (std::endian::native == std::endian::little) code = __builtin_bswap16(code);
+  std::memcpy(bytes, &code, sizeof code);
+}
+
 bool& vector_code_switch() {
   static bool enabled = processor_has_vector_code();
   return enabled;
@@ -327,6 +333,16 @@ void plan_block(const Key& key, bool partial, std::uint64_t block, BlockPlan& pl
   plan.length = partial ? static_cast<std::size_t>(plan.pad[256] | 0x80) + 1 : 256;
 }
 
+std::size_t block_length(const Key& key, bool partial, std::uint64_t block) {
+  if (!partial) return 256;
+  // Pad byte 256, after 256 rotations of y and one of z per multiple of 3 and of x per
+  // multiple of 5 below it.
+  const PadWords words(key, block);
+  const auto byte = static_cast<std::uint8_t>(
+      (std::rotl(words.z, 13 * 86) ^ std::rotl(words.y, 11 * 256)) + std::rotl(words.x, 17 * 52));
+  return static_cast<std::size_t>(byte | 0x80) + 1;
+}
+
 void scramble(const BlockPlan& plan, const ByteTable& k, const std::uint8_t* in,
               std::uint8_t* out) {
 #ifdef JX_VECTOR_CODE
@@ -350,6 +366,19 @@ void contract(const Context& context, const ByteTable& position, const std::uint
 #endif
   static_cast<void>(position);
   contract_portably(context, expanded, out);
+}
+
+void expand(const CodeTables& tables, const std::uint8_t* block, const std::uint8_t* choices,
+            std::uint8_t* expanded) {
+  const CodeTables::Codes& row_codes = tables.row_codes();
+  const CodeTables::Codes& col_codes = tables.col_codes();
+  for (std::size_t p = 256; p > 0; --p, ++choices) {
+    store_code(row_codes[block[p - 1]][*choices], &expanded[2 * (p - 1)]);
+  }
+  // Downward, each byte is read before the two positions it expands into are overwritten.
+  for (std::size_t q = 512; q > 0; --q, ++choices) {
+    store_code(col_codes[expanded[q - 1]][*choices], &expanded[2 * (q - 1)]);
+  }
 }
 
 }  // namespace jx

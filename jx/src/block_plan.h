@@ -26,6 +26,10 @@ struct BlockPlan {
 // Fills `plan` for block number `block` of a stream whose key words have been rewritten.
 void plan_block(const Key& key, bool partial, std::uint64_t block, BlockPlan& plan);
 
+// The number of input bytes block number `block` asks for: plan_block's length, without the
+// rest of the pad.
+std::size_t block_length(const Key& key, bool partial, std::uint64_t block);
+
 // Takes `count` steps of the generator with the rule of Rng::step, handing each output to
 // `use`. Only a step whose new counter is a multiple of 64 rotates y or crosses x and z; the
 // steps between them run without the counter tests, and with x ^ y formed a step ahead, so
@@ -67,6 +71,11 @@ void unscramble(const BlockPlan& plan, const ByteTable& position, const std::uin
 // whose k is a permutation with the given positions.
 void contract(const Context& context, const ByteTable& position, const std::uint8_t* expanded,
               std::uint8_t* out);
+
+// What Context::inflate_4x writes for `block`, with the low bytes of its 768 generator steps
+// given in the order they are drawn.
+void expand(const CodeTables& tables, const std::uint8_t* block, const std::uint8_t* choices,
+            std::uint8_t* expanded);
 
 // Whether the functions above use the processor's 512-bit byte permutations (AVX-512 VBMI):
 // by default exactly when it has them. Tests switch them off to check the portable code.

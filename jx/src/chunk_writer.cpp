@@ -1,5 +1,6 @@
 #include "chunk_writer.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,21 +35,52 @@ Status ChunkWriter::append(std::span<const std::uint8_t> bytes) {
 }
 
 Status ChunkWriter::flush() {
-  std::size_t done = 0;
-  while (done < pending_) {
-    const ssize_t n = ::write(file_.fd(), buffer_.data() + done, pending_ - done);
+  if (auto written = write_out(buffer_.data(), pending_); !written) return written;
+  pending_ = 0;
+  return Done{};
+}
+
+Status ChunkWriter::write_through(std::span<const std::uint8_t> bytes) {
+  while (pending_ > 0 && !bytes.empty()) {
+    iovec parts[2] = {{buffer_.data(), pending_},
+                      {const_cast<std::uint8_t*>(bytes.data()), bytes.size()}};
+    const ssize_t n = ::writev(file_.fd(), parts, 2);
     if (n < 0) {
       if (errno == EINTR) continue;
       return IoError::os(errno);
     }
-    if (n == 0) {
-      stalled_ = true;
-      return IoError::simple(ErrorKind::WriteZero, "failed to write whole buffer");
+    if (n == 0) return stall();
+    const auto done = static_cast<std::size_t>(n);
+    written_ += done;
+    if (done < pending_) {
+      std::memmove(buffer_.data(), buffer_.data() + done, pending_ - done);
+      pending_ -= done;
+    } else {
+      bytes = bytes.subspan(done - pending_);
+      pending_ = 0;
     }
+  }
+  if (auto flushed = flush(); !flushed) return flushed;
+  return write_out(bytes.data(), bytes.size());
+}
+
+IoError ChunkWriter::stall() {
+  stalled_ = true;
+  return IoError::simple(ErrorKind::WriteZero, "failed to write whole buffer");
+}
+
+Status ChunkWriter::write_out(const std::uint8_t* bytes, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(file_.fd(), bytes + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return IoError::os(errno);
+    }
+    if (n == 0) return stall();
     done += static_cast<std::size_t>(n);
     written_ += static_cast<std::uint64_t>(n);
   }
-  pending_ = 0;
   return Done{};
 }
 

@@ -28,11 +28,18 @@ class ChunkWriter {
   // Writes all pending output. A write that accepts nothing is "failed to write whole buffer"
   // and leaves stalled() true.
   Status flush();
+  // Writes the pending output and then `bytes`, straight from where they are, together in
+  // as few writes as the file takes.
+  Status write_through(std::span<const std::uint8_t> bytes);
 
   std::uint64_t written() const { return written_; }  // bytes the file has accepted
   bool stalled() const { return stalled_; }
 
  private:
+  Status write_out(const std::uint8_t* bytes, std::size_t size);
+  // The error of a write that accepted nothing; marks the writer stalled.
+  IoError stall();
+
   File& file_;
   std::span<std::uint8_t> buffer_;
   std::size_t pending_ = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "block_plan.h"
 #include "chunk_reader.h"
@@ -14,6 +15,9 @@
 #include "jx/context.h"
 #include "jx/format.h"
 #include "jx/output_file.h"
+#include "parallel_decoder.h"
+#include "parallel_encoder.h"
+#include "pipeline_shape.h"
 
 namespace jx {
 namespace {
@@ -108,19 +112,37 @@ void report_progress(const Context& context, std::uint64_t block, std::uint64_t 
   if (context.on_progress && block % 4096 == 0) context.on_progress(consumed);
 }
 
-Status encode_all(Context& context, ChunkReader& reader, ChunkWriter& writer,
-                  std::uint64_t& footer_at) {
-  if (auto written = write_header(context, writer); !written) return written;
+// Encrypts every block of the input on the calling thread; gives the input's size and the
+// count of blocks.
+Status encode_blocks(Context& context, ChunkReader& reader, ChunkWriter& writer,
+                     std::uint64_t& total, std::uint64_t& blocks) {
   BlockWork work;
-  std::uint64_t total = 0;
-  std::uint64_t blocks = 0;
   for (;; ++blocks) {
     auto taken = encode_block(context, reader, writer, work, blocks);
     if (!taken) return taken.error();
-    if (taken.value() == 0) break;
+    if (taken.value() == 0) return Done{};
     total += taken.value();
     report_progress(context, blocks, total);
   }
+}
+
+Status encode_all(Context& context, File& input, ChunkWriter& writer, std::uint64_t& footer_at) {
+  if (auto written = write_header(context, writer); !written) return written;
+  std::uint64_t total = 0;
+  std::uint64_t blocks = 0;
+  std::optional<Status> encoded;
+  if (auto shape = choose_shape(context.threads, block_size(context.options),
+                                context.options.inflate, input)) {
+    ParallelEncoder encoder(context, input, writer, *shape);
+    encoded = encoder.run();
+    total = encoder.input_size();
+    blocks = encoder.blocks();
+  }
+  if (!encoded) {
+    ChunkReader reader(input, context.buffers->input());
+    encoded = encode_blocks(context, reader, writer, total, blocks);
+  }
+  if (!*encoded) return *encoded;
   footer_at = Context::kHeaderSize + blocks * block_size(context.options);
   std::uint8_t footer[format::kFooterSize];
   store_big_endian_64(total, footer);
@@ -251,10 +273,9 @@ Status Context::encode_stream(File& input, File& output) {
   mod_c = rng.get();
   mod_s = rng.get();
   rewrite_key_words(*this);
-  ChunkReader reader(input, buffers->input());
   ChunkWriter writer(output, buffers->output());
   std::uint64_t footer_at = std::numeric_limits<std::uint64_t>::max();
-  Status encoded = encode_all(*this, reader, writer, footer_at);
+  Status encoded = encode_all(*this, input, writer, footer_at);
   if (!encoded) return name_stalled_write(encoded.error(), writer, footer_at, options.inflate);
   return Done{};
 }
@@ -271,9 +292,13 @@ Status Context::decode_stream(File& input, File& output) {
   ByteTable position;
   for (std::size_t i = 0; i < 256; ++i) position[key.k[i]] = static_cast<std::uint8_t>(i);
   ChunkWriter writer(output, buffers->output());
-  Status decoded = decode_blocks(*this, position, reader, writer);
+  std::optional<Status> decoded;
+  if (auto shape = choose_shape(threads, block_size(options), false, input)) {
+    decoded = ParallelDecoder(*this, position, input, reader, writer, *shape).run();
+  }
+  if (!decoded) decoded = decode_blocks(*this, position, reader, writer);
   wipe(position.data(), position.size());
-  return decoded;
+  return *decoded;
 }
 
 namespace {

@@ -22,12 +22,13 @@ namespace {
 
 constexpr const char* kProgram = "jxdec";
 
-// What the files of a run share: the key's inverse code tables, the chunk buffers, and
-// whether a progress meter can be shown.
+// What the files of a run share: the key's inverse code tables, the chunk buffers, whether
+// a progress meter can be shown, and how many threads a stream may use.
 struct Run {
   std::shared_ptr<const jx::CodeTables> tables;
   std::shared_ptr<jx::StreamBuffers> buffers;
   bool on_terminal;
+  std::size_t threads;
 };
 
 bool decode_file(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
@@ -40,6 +41,7 @@ bool decode_file(const jx::Key& key, const Run& shared, const jxcli::CodecComman
   // Decoding draws nothing from the generator, so it needs no operating-system randomness.
   jx::Context context(key, jx::Rng(jx::Rng::Seed{}), shared.tables);
   context.buffers = shared.buffers;
+  context.threads = shared.threads;
   jxcli::ProgressMeter meter(name, shared.on_terminal);
   if (meter.active()) context.on_progress = [&meter](std::uint64_t done) { meter.update(done); };
   auto decoded = context.decode_file(name, name.substr(0, name.size() - 4), command.force);
@@ -77,6 +79,7 @@ int run(int argc, char** argv) {
   if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
     jxcli::refuse(stderr, kProgram, *problem);
   }
+  if (!command.threads_problem.empty()) jxcli::refuse(stderr, kProgram, command.threads_problem);
   if (command.to_stdout) {
     return jxcli::finish(kProgram, jxcli::run_stream_mode(kProgram, jxcli::Codec::Decoder, command));
   }
@@ -85,7 +88,9 @@ int run(int argc, char** argv) {
   request.confirmation = jx::Confirmation::Once;  // a decryption has nothing to confirm
   const jx::Key key = jxcli::obtain_key(command.key_path, request);
   const Run shared{jx::CodeTables::build(key, jx::CodeTables::Use::Decoding),
-                   std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
+                   std::make_shared<jx::StreamBuffers>(),
+                   jxcli::ProgressMeter::stderr_is_terminal(),
+                   command.threads != 0 ? command.threads : jx::default_thread_count()};
   bool all_decoded = true;
   for (const auto& name : command.files) {
     all_decoded = decode(key, shared, command, name) && all_decoded;

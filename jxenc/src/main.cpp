@@ -23,12 +23,13 @@ namespace {
 
 constexpr const char* kProgram = "jxenc";
 
-// What the files of a run share: the key's code tables, the chunk buffers, and whether a
-// progress meter can be shown.
+// What the files of a run share: the key's code tables, the chunk buffers, whether a
+// progress meter can be shown, and how many threads a stream may use.
 struct Run {
   std::shared_ptr<const jx::CodeTables> tables;
   std::shared_ptr<jx::StreamBuffers> buffers;
   bool on_terminal;
+  std::size_t threads;
 };
 
 bool encode_file(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
@@ -36,6 +37,7 @@ bool encode_file(const jx::Key& key, const Run& shared, const jxcli::CodecComman
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
   jx::Context context(key, jxcli::generator_from_os(), shared.tables);
   context.buffers = shared.buffers;
+  context.threads = shared.threads;
   context.options.partial = command.partial;
   context.options.inflate = command.inflate;
   jxcli::ProgressMeter meter(name, shared.on_terminal);
@@ -66,6 +68,7 @@ int run(int argc, char** argv) {
   if (auto problem = jxcli::first_argument_problem(arguments, command.key_path_at)) {
     jxcli::refuse(stderr, kProgram, *problem);
   }
+  if (!command.threads_problem.empty()) jxcli::refuse(stderr, kProgram, command.threads_problem);
   if (!command.to_stdout) {
     for (const auto& notice : command.notices) std::fputs(notice.c_str(), stdout);
   }
@@ -83,7 +86,9 @@ int run(int argc, char** argv) {
   }
   const jx::Key key = jxcli::obtain_key(command.key_path);
   const Run shared{jx::CodeTables::build(key, jx::CodeTables::Use::Encoding),
-                   std::make_shared<jx::StreamBuffers>(), jxcli::ProgressMeter::stderr_is_terminal()};
+                   std::make_shared<jx::StreamBuffers>(),
+                   jxcli::ProgressMeter::stderr_is_terminal(),
+                   command.threads != 0 ? command.threads : jx::default_thread_count()};
   bool all_encoded = true;
   for (const auto& name : command.files) {
     all_encoded = encode(key, shared, command, name) && all_encoded;

@@ -814,11 +814,11 @@ TEST(FaultTest, OutputsFollowTheirDirectoryWhenItMoves) {
 // to start the program to enough for the whole run.
 
 TEST(FaultTest, LackOfMemoryIsReportedAndLeavesNothing) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need far more address space than any limit here";
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "the sanitizers need far more address space than any limit here";
 #endif
 #endif
   const Material& m = material();
@@ -841,6 +841,7 @@ TEST(FaultTest, LackOfMemoryIsReportedAndLeavesNothing) {
     // memory is mostly met before the first file; either way it must be reported cleanly.
     int refused = 0;
     bool enough = false;
+    bool started = false;
     for (rlim_t kibibytes = 16 << 10; kibibytes <= 128 << 10 && !enough; kibibytes += 256) {
       SCOPED_TRACE(std::to_string(kibibytes) + " KiB");
       Scratch dir;
@@ -859,6 +860,12 @@ TEST(FaultTest, LackOfMemoryIsReportedAndLeavesNothing) {
       launch.address_space_limit = kibibytes << 10;
       const Outcome outcome = run(dir, row.program, row.arguments, launch);
       if (outcome.status == 127) continue;  // too little for the loader to start the program
+      // Just above that, the C++ runtime may start without the memory it keeps for
+      // exceptions, and then cannot throw one.
+      const bool runtime_short = outcome.signal == SIGABRT &&
+                                 outcome.err == "terminate called without an active exception\n";
+      if (!started && runtime_short) continue;
+      started = true;
       EXPECT_EQ(outcome.signal, 0) << outcome.err;
       if (outcome.status == 0) {
         enough = true;

@@ -176,6 +176,9 @@ Started::Started(const std::string& directory, const std::string& given_program_
   ::close(out[1]);
   ::close(err[1]);
   stdin_ = in[1];
+  // The parent feeds the input only as far as the pipe takes it, so that it goes on reading
+  // the outputs while the program cannot take more input until its output is read.
+  ::fcntl(stdin_, F_SETFL, ::fcntl(stdin_, F_GETFL) | O_NONBLOCK);
   stdout_ = out[0];
   stderr_ = err[0];
 }
@@ -227,7 +230,7 @@ Outcome Started::finish() {
       ssize_t n =
           ::write(stdin_, launch_.input.data() + written, launch_.input.size() - written);
       if (n > 0) written += static_cast<std::size_t>(n);
-      if (n < 0 || written == launch_.input.size()) {
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == launch_.input.size()) {
         ::close(stdin_);
         stdin_ = -1;
       }

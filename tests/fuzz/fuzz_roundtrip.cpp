@@ -1,11 +1,15 @@
-// Encoding then decoding gives the data back, under every pair of options. The first input
-// byte holds the options, the next eight (when there) vary the generator's seed, the rest
-// is the data.
+// Encoding then decoding gives the data back, under every pair of options and several thread
+// counts, and every count writes the stream one thread writes. The first input byte holds
+// the options (bits 0 and 1) and the thread count (bits 2 and 3), the next eight (when there)
+// vary the generator's seed, the rest is the data.
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "bytes.h"
@@ -25,6 +29,32 @@ jx::Key fixed_key() {
   for (auto& byte : seed) byte = static_cast<std::uint8_t>(rng.get());
   return jx::Key::new_from_seed(seed).value();
 }
+
+// The read end of a pipe that a thread fills with the bytes and closes; a pipe goes to the
+// threads whatever its size.
+class FedPipe {
+ public:
+  FedPipe(const std::uint8_t* data, std::size_t size) {
+    int fds[2];
+    if (::pipe(fds) != 0) std::abort();
+    read_end_ = jx::File(fds[0]);
+    feeder_ = std::thread([fd = fds[1], data, size] {
+      jx::File write_end(fd);
+      if (!write_end.write_all({data, size})) std::abort();
+    });
+  }
+  ~FedPipe() { feeder_.join(); }
+  FedPipe(const FedPipe&) = delete;
+  FedPipe& operator=(const FedPipe&) = delete;
+
+  jx::File& read_end() { return read_end_; }
+
+ private:
+  jx::File read_end_;
+  std::thread feeder_;
+};
+
+constexpr std::size_t kThreadCounts[] = {1, 2, 3, 8};
 
 // The key and its tables, built once; each stream gets a fresh context over them.
 struct Codec {
@@ -56,10 +86,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (encoded[4] != (data[0] & 3)) std::abort();
   if (big_endian_at(encoded, encoded.size() - 8) != plain_size) std::abort();
 
+  const std::size_t threads = kThreadCounts[data[0] >> 2 & 3];
+  jx::Context threaded(codec.key, jx::Rng(seed), codec.tables);
+  threaded.options.set_bits(data[0]);
+  threaded.threads = threads;
+  jx::File threaded_stream = memory_file(nullptr, 0);
+  {
+    FedPipe piped(plain, plain_size);
+    if (!threaded.encode_stream(piped.read_end(), threaded_stream)) std::abort();
+  }
+  if (contents(threaded_stream) != encoded) std::abort();
+
   jx::Context decoder(codec.key, jx::Rng(jx::Rng::Seed{}), codec.tables);
-  jx::File output = memory_file();
-  if (!stream.seek_set(0) || !decoder.decode_stream(stream, output)) std::abort();
-  const std::vector<std::uint8_t> decoded = contents_of(output);
+  decoder.threads = threads;
+  jx::File output = memory_file(nullptr, 0);
+  {
+    FedPipe piped(encoded.data(), encoded.size());
+    if (!decoder.decode_stream(piped.read_end(), output)) std::abort();
+  }
+  const std::vector<std::uint8_t> decoded = contents(output);
   if (!std::equal(decoded.begin(), decoded.end(), plain, plain + plain_size)) std::abort();
   return 0;
 }

@@ -16,6 +16,8 @@ struct CodecCommand {
   bool inflate = false;
   bool to_stdout = false;                // "--stdout": the result goes to standard output
   bool key_path_missing = false;         // "--key" or k found no argument left
+  std::size_t threads = 0;               // from "--threads N"; 0: as many as help
+  std::string threads_problem;           // why the value of "--threads" cannot be used
   std::vector<std::string> notices;      // "Ignoring : NAME\n" lines, in order
 };
 

@@ -42,6 +42,9 @@ struct Context {
   std::function<void(std::uint64_t)> on_progress;
   // The chunk buffers, lent by the run; a stream without them makes its own.
   std::shared_ptr<StreamBuffers> buffers;
+  // The most threads the stream may use; 1 is a run on the calling thread alone. Any count
+  // writes the same bytes.
+  std::size_t threads = 1;
 
   // A context with the given generator that builds all four code tables of the key itself.
   Context(const Key& key_to_copy, const Rng& generator);

@@ -7,6 +7,7 @@
 #include "jx/io_error.h"
 #include "jx/key.h"
 #include "jx/rng.h"
+#include "jx/thread_count.h"
 
 namespace jx {
 
