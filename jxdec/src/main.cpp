@@ -2,10 +2,8 @@
 // the key of a key file or of a password; with --stdout, one stream file or standard input
 // to standard output.
 
-#include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -13,8 +11,8 @@
 #include "jxcli/args.h"
 #include "jxcli/core_dumps.h"
 #include "jxcli/codec_args.h"
+#include "jxcli/codec_run.h"
 #include "jxcli/key_source.h"
-#include "jxcli/memory_reserve.h"
 #include "jxcli/progress.h"
 #include "jxcli/stream_mode.h"
 
@@ -22,17 +20,8 @@ namespace {
 
 constexpr const char* kProgram = "jxdec";
 
-// What the files of a run share: the key's inverse code tables, the chunk buffers, whether
-// a progress meter can be shown, and how many threads a stream may use.
-struct Run {
-  std::shared_ptr<const jx::CodeTables> tables;
-  std::shared_ptr<jx::StreamBuffers> buffers;
-  bool on_terminal;
-  std::size_t threads;
-};
-
-bool decode_file(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
-                 const std::string& name) {
+bool decode_file(const jx::Key& key, const jxcli::CodecRun& shared,
+                 const jxcli::CodecCommand& command, const std::string& name) {
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
   if (!jxcli::ends_with_stream_suffix(name) || name.size() == 4) {
     std::printf("Cannot decode %s: the name does not end in .jxd\n", name.c_str());
@@ -40,26 +29,13 @@ bool decode_file(const jx::Key& key, const Run& shared, const jxcli::CodecComman
   }
   // Decoding draws nothing from the generator, so it needs no operating-system randomness.
   jx::Context context(key, jx::Rng(jx::Rng::Seed{}), shared.tables);
-  context.buffers = shared.buffers;
-  context.threads = shared.threads;
+  shared.lend_to(context);
   jxcli::ProgressMeter meter(name, shared.on_terminal);
   if (meter.active()) context.on_progress = [&meter](std::uint64_t done) { meter.update(done); };
   auto decoded = context.decode_file(name, name.substr(0, name.size() - 4), command.force);
   meter.clear();
   if (!decoded) std::printf("%s\n", decoded.error().detailed_form().c_str());
   return decoded.ok();
-}
-
-// The same, with a lack of memory for the file reported like any other failure of the file.
-bool decode(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
-            const std::string& name) {
-  try {
-    return decode_file(key, shared, command, name);
-  } catch (const std::bad_alloc&) {
-    std::printf("%s\n", jx::IoError::os(ENOMEM).detailed_form().c_str());
-    jxcli::keep_memory_reserve();  // for the next file's failure, if there is one
-    return false;
-  }
 }
 
 int run(int argc, char** argv) {
@@ -87,13 +63,12 @@ int run(int argc, char** argv) {
   jxcli::KeyRequest request;
   request.confirmation = jx::Confirmation::Once;  // a decryption has nothing to confirm
   const jx::Key key = jxcli::obtain_key(command.key_path, request);
-  const Run shared{jx::CodeTables::build(key, jx::CodeTables::Use::Decoding),
-                   std::make_shared<jx::StreamBuffers>(),
-                   jxcli::ProgressMeter::stderr_is_terminal(),
-                   command.threads != 0 ? command.threads : jx::default_thread_count()};
+  const jxcli::CodecRun shared(key, jx::CodeTables::Use::Decoding, command);
   bool all_decoded = true;
   for (const auto& name : command.files) {
-    all_decoded = decode(key, shared, command, name) && all_decoded;
+    const bool done =
+        jxcli::reporting_lack_of_memory([&] { return decode_file(key, shared, command, name); });
+    all_decoded = done && all_decoded;
   }
   return jxcli::finish(kProgram, all_decoded ? 0 : 1);
 }

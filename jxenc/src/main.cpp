@@ -2,10 +2,8 @@
 // file or of a password typed twice; with --stdout, one file or standard input to standard
 // output.
 
-#include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -13,8 +11,8 @@
 #include "jxcli/args.h"
 #include "jxcli/core_dumps.h"
 #include "jxcli/codec_args.h"
+#include "jxcli/codec_run.h"
 #include "jxcli/key_source.h"
-#include "jxcli/memory_reserve.h"
 #include "jxcli/progress.h"
 #include "jxcli/seeding.h"
 #include "jxcli/stream_mode.h"
@@ -23,21 +21,11 @@ namespace {
 
 constexpr const char* kProgram = "jxenc";
 
-// What the files of a run share: the key's code tables, the chunk buffers, whether a
-// progress meter can be shown, and how many threads a stream may use.
-struct Run {
-  std::shared_ptr<const jx::CodeTables> tables;
-  std::shared_ptr<jx::StreamBuffers> buffers;
-  bool on_terminal;
-  std::size_t threads;
-};
-
-bool encode_file(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
-                 const std::string& name) {
+bool encode_file(const jx::Key& key, const jxcli::CodecRun& shared,
+                 const jxcli::CodecCommand& command, const std::string& name) {
   if (command.verbose) std::printf("  PROCESSING: %s\n", name.c_str());
   jx::Context context(key, jxcli::generator_from_os(), shared.tables);
-  context.buffers = shared.buffers;
-  context.threads = shared.threads;
+  shared.lend_to(context);
   context.options.partial = command.partial;
   context.options.inflate = command.inflate;
   jxcli::ProgressMeter meter(name, shared.on_terminal);
@@ -46,18 +34,6 @@ bool encode_file(const jx::Key& key, const Run& shared, const jxcli::CodecComman
   meter.clear();
   if (!encoded) std::printf("%s\n", encoded.error().detailed_form().c_str());
   return encoded.ok();
-}
-
-// The same, with a lack of memory for the file reported like any other failure of the file.
-bool encode(const jx::Key& key, const Run& shared, const jxcli::CodecCommand& command,
-            const std::string& name) {
-  try {
-    return encode_file(key, shared, command, name);
-  } catch (const std::bad_alloc&) {
-    std::printf("%s\n", jx::IoError::os(ENOMEM).detailed_form().c_str());
-    jxcli::keep_memory_reserve();  // for the next file's failure, if there is one
-    return false;
-  }
 }
 
 int run(int argc, char** argv) {
@@ -85,13 +61,12 @@ int run(int argc, char** argv) {
     std::fputs("  WARNING: inflate quadruples data size.\n\n", stdout);
   }
   const jx::Key key = jxcli::obtain_key(command.key_path);
-  const Run shared{jx::CodeTables::build(key, jx::CodeTables::Use::Encoding),
-                   std::make_shared<jx::StreamBuffers>(),
-                   jxcli::ProgressMeter::stderr_is_terminal(),
-                   command.threads != 0 ? command.threads : jx::default_thread_count()};
+  const jxcli::CodecRun shared(key, jx::CodeTables::Use::Encoding, command);
   bool all_encoded = true;
   for (const auto& name : command.files) {
-    all_encoded = encode(key, shared, command, name) && all_encoded;
+    const bool done =
+        jxcli::reporting_lack_of_memory([&] { return encode_file(key, shared, command, name); });
+    all_encoded = done && all_encoded;
   }
   return jxcli::finish(kProgram, all_encoded ? 0 : 1);
 }
