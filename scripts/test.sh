@@ -13,7 +13,7 @@ run_suite() {
   shift
   cmake -S "$root" -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 300
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 900
 }
 
 echo "== warnings as errors (g++, Release)"
@@ -60,7 +60,7 @@ if command -v clang++ >/dev/null; then
     -DJX_WERROR=ON -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build "$root/build/tsan" -j"$jobs" --target jx_unit_tests jx_cli_tests
   TSAN_OPTIONS=halt_on_error=1:abort_on_error=1 ctest --test-dir "$root/build/tsan" \
-    --output-on-failure -j"$jobs" --timeout 600 -R 'Parallel|Threads|Fault|Progress'
+    --output-on-failure -j"$jobs" --timeout 900 -R 'Parallel|Threads|Fault|Progress'
 fi
 
 if [[ -x "$root/scripts/fuzz.sh" ]] && command -v clang++ >/dev/null; then
