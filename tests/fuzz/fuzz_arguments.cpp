@@ -66,7 +66,7 @@ bool is_key_option(const std::string& argument) {
 }
 
 bool is_long_option(const std::string& argument, jxcli::Codec codec) {
-  if (argument == "--force" || argument == "--verbose") return true;
+  if (argument == "--force" || argument == "--verbose" || argument == "--stdout") return true;
   return codec == jxcli::Codec::Encoder && (argument == "--partial" || argument == "--inflate");
 }
 
@@ -93,8 +93,8 @@ void check_key_paths(const Arguments& arguments, const jxcli::CodecCommand& comm
   }
 }
 
-// Once the whole list is scanned, every name that is not a key path is a file, unless the
-// encoder skips it for its suffix.
+// Once the whole list is scanned, every name that is neither a key path nor the value of
+// "--threads" is a file, unless the encoder skips it for its suffix.
 void check_every_name_taken(const Arguments& arguments, const jxcli::CodecCommand& command,
                             jxcli::Codec codec) {
   std::size_t names = 0;
@@ -102,6 +102,10 @@ void check_every_name_taken(const Arguments& arguments, const jxcli::CodecComman
     const std::string& argument = arguments[i];
     if (std::find(command.key_path_at.begin(), command.key_path_at.end(), i) !=
         command.key_path_at.end()) {
+      continue;
+    }
+    if (argument == "--threads") {
+      ++i;
       continue;
     }
     if (argument == "--key" || is_long_option(argument, codec) || is_flag_group(argument)) {

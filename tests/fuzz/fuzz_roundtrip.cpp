@@ -90,21 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   jx::Context threaded(codec.key, jx::Rng(seed), codec.tables);
   threaded.options.set_bits(data[0]);
   threaded.threads = threads;
-  jx::File threaded_stream = memory_file(nullptr, 0);
+  jx::File threaded_stream = memory_file();
   {
     FedPipe piped(plain, plain_size);
     if (!threaded.encode_stream(piped.read_end(), threaded_stream)) std::abort();
   }
-  if (contents(threaded_stream) != encoded) std::abort();
+  if (contents_of(threaded_stream) != encoded) std::abort();
 
   jx::Context decoder(codec.key, jx::Rng(jx::Rng::Seed{}), codec.tables);
   decoder.threads = threads;
-  jx::File output = memory_file(nullptr, 0);
+  jx::File output = memory_file();
   {
     FedPipe piped(encoded.data(), encoded.size());
     if (!decoder.decode_stream(piped.read_end(), output)) std::abort();
   }
-  const std::vector<std::uint8_t> decoded = contents(output);
+  const std::vector<std::uint8_t> decoded = contents_of(output);
   if (!std::equal(decoded.begin(), decoded.end(), plain, plain + plain_size)) std::abort();
   return 0;
 }
