@@ -50,10 +50,6 @@ row() {  # label bytes seconds peak reference-seconds
 }
 
 "$bin/jxkey" -r key >/dev/null
-head -c $((256 * mib)) /dev/urandom >big
-size=$((256 * mib))
-aes_key=$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n')
-aes_iv=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n')
 
 # age, the nearest peer of jxenc: installed with apt-get where missing and the bench runs as
 # root, else its row is skipped.
@@ -64,45 +60,91 @@ fi
 threads=$(nproc)
 echo "== threads: the programs use $threads here (the processors of their affinity mask, at most 8);"
 echo "   the rows marked --threads 1 are the single-threaded runs"
-echo
-echo "== 256 MiB file (input bytes per second; ratio = reference time / this time)"
-read -r cp_s cp_kb < <(measure big.copy cp big big.copy)
-read -r dd_s dd_kb < <(measure big.dd dd if=big of=big.dd bs=256K)
-read -r ossl_enc_s ossl_kb < <(measure big.aes openssl enc -aes-256-ctr -K "$aes_key" -iv "$aes_iv" -in big -out big.aes)
-read -r ossl_dec_s _ < <(measure big.plain openssl enc -d -aes-256-ctr -K "$aes_key" -iv "$aes_iv" -in big.aes -out big.plain)
-rm -f big.copy big.dd big.aes big.plain
-row "cp" $size "$cp_s" "$cp_kb" "$cp_s" "cp"
-row "dd bs=256K (the programs' I/O)" $size "$dd_s" "$dd_kb" "$ossl_enc_s" "openssl enc"
-row "openssl enc -aes-256-ctr" $size "$ossl_enc_s" "$ossl_kb" "$ossl_enc_s" "openssl enc"
-row "openssl enc -d -aes-256-ctr" $size "$ossl_dec_s" "$ossl_kb" "$ossl_dec_s" "openssl dec"
-age_s=""
+
+# The 256 MiB rows, in the current directory. jxenc and jxdec flush their output to disk
+# before they name it; cp, dd and openssl do not, so the references are also timed with
+# their output flushed (sync -d), which is the like-for-like comparison.
+big_file_rows() {
+  head -c $((256 * mib)) /dev/urandom >big
+  local size=$((256 * mib)) line
+  local cp_s cp_kb dd_s dd_kb ddf_s ddf_kb enc_s enc_kb dec_s dec_kb encf_s encf_kb decf_s decf_kb
+  read -r cp_s cp_kb < <(measure big.copy cp big big.copy)
+  read -r dd_s dd_kb < <(measure big.dd dd if=big of=big.dd bs=256K)
+  read -r ddf_s ddf_kb < <(measure big.dd dd if=big of=big.dd bs=256K conv=fdatasync)
+  local aes=(openssl enc -aes-256-ctr -K "$aes_key" -iv "$aes_iv")
+  read -r ossl_enc_s enc_kb < <(measure big.aes "${aes[@]}" -in big -out big.aes)
+  read -r ossl_dec_s dec_kb < <(measure big.plain "${aes[@]}" -d -in big.aes -out big.plain)
+  read -r ossl_encf_s encf_kb < <(measure big.aes sh -c '"$@" -in big -out big.aes && sync -d big.aes' - "${aes[@]}")
+  read -r ossl_decf_s decf_kb < <(measure big.plain sh -c '"$@" -d -in big.aes -out big.plain && sync -d big.plain' - "${aes[@]}")
+  rm -f big.copy big.dd big.aes big.plain
+  row "cp" $size "$cp_s" "$cp_kb" "$cp_s" "cp"
+  row "dd bs=256K (the programs' I/O)" $size "$dd_s" "$dd_kb" "$ossl_enc_s" "openssl enc"
+  row "dd bs=256K conv=fdatasync" $size "$ddf_s" "$ddf_kb" "$ossl_encf_s" "openssl enc, flushed"
+  row "openssl enc -aes-256-ctr" $size "$ossl_enc_s" "$enc_kb" "$ossl_enc_s" "openssl enc"
+  row "openssl enc -d -aes-256-ctr" $size "$ossl_dec_s" "$dec_kb" "$ossl_dec_s" "openssl dec"
+  row "openssl enc, flushed" $size "$ossl_encf_s" "$encf_kb" "$ossl_encf_s" "openssl enc, flushed"
+  row "openssl enc -d, flushed" $size "$ossl_decf_s" "$decf_kb" "$ossl_decf_s" "openssl dec, flushed"
+  age_s=""
+  if [[ -n "$recipient" ]]; then
+    read -r age_s age_kb < <(measure big.age age -r "$recipient" -o big.age big)
+    read -r agef_s agef_kb < <(measure big.age sh -c 'age -r "$1" -o big.age big && sync -d big.age' - "$recipient")
+    rm -f big.age
+    row "age -r" $size "$age_s" "$age_kb" "$ossl_enc_s" "openssl enc"
+    row "age -r, flushed" $size "$agef_s" "$agef_kb" "$ossl_encf_s" "openssl enc, flushed"
+  fi
+  local flags label
+  for flags in "" "-p" "-i" "-pi"; do
+    label=${flags:-(no options)}
+    read -r enc_s enc_kb < <(measure big.jxd "$bin/jxenc" -F $flags -k key.jxk big)
+    read -r enc1_s enc1_kb < <(measure big.jxd "$bin/jxenc" -F $flags --threads 1 -k key.jxk big)
+    mv big.jxd stream.jxd
+    read -r dec_s dec_kb < <(measure stream "$bin/jxdec" -F -k key.jxk stream.jxd)
+    read -r dec1_s dec1_kb < <(measure stream "$bin/jxdec" -F --threads 1 -k key.jxk stream.jxd)
+    cmp -s big stream || { echo "round trip failed for '$flags'"; exit 1; }
+    both_rows "jxenc $label" $size "$enc_s" "$enc_kb" "$ossl_enc_s" "$ossl_encf_s" enc
+    both_rows "jxenc $label --threads 1" $size "$enc1_s" "$enc1_kb" "$ossl_enc_s" "$ossl_encf_s" enc
+    both_rows "jxdec $label" $size "$dec_s" "$dec_kb" "$ossl_dec_s" "$ossl_decf_s" dec
+    both_rows "jxdec $label --threads 1" $size "$dec1_s" "$dec1_kb" "$ossl_dec_s" "$ossl_decf_s" dec
+    if [[ -z "$flags" && -n "$age_s" ]]; then
+      printf "%-34s x%s of age -r, x%s of age -r flushed (%d threads); x%s, x%s with --threads 1\n" \
+        "jxenc (no options)" "$(ratio "$enc_s" "$age_s")" "$(ratio "$enc_s" "$agef_s")" "$threads" \
+        "$(ratio "$enc1_s" "$age_s")" "$(ratio "$enc1_s" "$agef_s")"
+    fi
+    rm -f stream stream.jxd
+  done
+  rm -f big
+}
+
+# A row of jxenc or jxdec with its ratios to openssl as it is and to openssl flushed.
+both_rows() {  # label bytes seconds peak openssl-seconds openssl-flushed-seconds enc|dec
+  printf "%-34s %s MB/s  %7.3f s  %7d KiB peak  x%s of openssl %s, x%s of it flushed\n" "$1" \
+    "$(rate "$2" "$3")" "$3" "$4" "$(ratio "$3" "$5")" "$7" "$(ratio "$3" "$6")"
+}
+
+aes_key=$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n')
+aes_iv=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n')
+recipient=""
 if command -v age >/dev/null && command -v age-keygen >/dev/null; then
   age-keygen -o age.key 2>/dev/null
   recipient=$(age-keygen -y age.key)
-  read -r age_s age_kb < <(measure big.age age -r "$recipient" -o big.age big)
-  rm -f big.age
-  row "age -r" $size "$age_s" "$age_kb" "$ossl_enc_s" "openssl enc"
 else
   echo "age -r: skipped (age is not installed: apt-get install age)"
 fi
-for flags in "" "-p" "-i" "-pi"; do
-  label=${flags:-(no options)}
-  read -r enc_s enc_kb < <(measure big.jxd "$bin/jxenc" -F $flags -k key.jxk big)
-  read -r enc1_s enc1_kb < <(measure big.jxd "$bin/jxenc" -F $flags --threads 1 -k key.jxk big)
-  mv big.jxd stream.jxd
-  read -r dec_s dec_kb < <(measure stream "$bin/jxdec" -F -k key.jxk stream.jxd)
-  read -r dec1_s dec1_kb < <(measure stream "$bin/jxdec" -F --threads 1 -k key.jxk stream.jxd)
-  cmp -s big stream || { echo "round trip failed for '$flags'"; exit 1; }
-  row "jxenc $label" $size "$enc_s" "$enc_kb" "$ossl_enc_s" "openssl enc"
-  row "jxenc $label --threads 1" $size "$enc1_s" "$enc1_kb" "$ossl_enc_s" "openssl enc"
-  row "jxdec $label" $size "$dec_s" "$dec_kb" "$ossl_dec_s" "openssl dec"
-  row "jxdec $label --threads 1" $size "$dec1_s" "$dec1_kb" "$ossl_dec_s" "openssl dec"
-  if [[ -z "$flags" && -n "$age_s" ]]; then
-    printf "%-34s x%s of age -r (%d threads), x%s with --threads 1\n" "jxenc (no options)" \
-      "$(ratio "$enc_s" "$age_s")" "$threads" "$(ratio "$enc1_s" "$age_s")"
-  fi
-  rm -f stream stream.jxd
-done
+
+echo
+echo "== 256 MiB file on disk (input bytes per second; ratio = reference time / this time)"
+big_file_rows
+
+# The same in memory, where a flush costs nothing: the programs' own speed.
+if [[ -d /dev/shm && -w /dev/shm ]]; then
+  shm=$(mktemp -d /dev/shm/jx-bench-XXXXXX)
+  trap 'rm -rf "$work" "$shm"' EXIT
+  cp key.jxk "$shm/"
+  echo
+  echo "== 256 MiB file in memory (tmpfs at /dev/shm: no disk under the flushes)"
+  (cd "$shm" && big_file_rows)
+  rm -rf "$shm"
+fi
 
 echo
 echo "== memory with a 1 GiB file (peak must not grow with the size)"
@@ -120,7 +162,7 @@ rm -f huge huge.jxd hstream.jxd hstream hk.jxk
 
 echo
 echo "== key from a 16 MiB file"
-head -c $((16 * mib)) big >src16
+head -c $((16 * mib)) /dev/urandom >src16
 read -r sha_s sha_kb < <(measure - sha256sum src16)
 read -r keyf_s keyf_kb < <(measure fk.jxk "$bin/jxkey" -f src16 fk)
 row "sha256sum" $((16 * mib)) "$sha_s" "$sha_kb" "$sha_s" "sha256sum"

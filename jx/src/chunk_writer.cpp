@@ -1,5 +1,6 @@
 #include "chunk_writer.h"
 
+#include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -10,6 +11,11 @@
 #include "jx/key.h"
 
 namespace jx {
+namespace {
+
+constexpr std::uint64_t kWritebackStep = 4 * 1024 * 1024;
+
+}  // namespace
 
 ChunkWriter::ChunkWriter(File& file, std::span<std::uint8_t> buffer)
     : file_(file), buffer_(buffer) {}
@@ -51,7 +57,7 @@ Status ChunkWriter::write_through(std::span<const std::uint8_t> bytes) {
     }
     if (n == 0) return stall();
     const auto done = static_cast<std::size_t>(n);
-    written_ += done;
+    count_written(done);
     if (done < pending_) {
       std::memmove(buffer_.data(), buffer_.data() + done, pending_ - done);
       pending_ -= done;
@@ -79,9 +85,18 @@ Status ChunkWriter::write_out(const std::uint8_t* bytes, std::size_t size) {
     }
     if (n == 0) return stall();
     done += static_cast<std::size_t>(n);
-    written_ += static_cast<std::uint64_t>(n);
+    count_written(static_cast<std::size_t>(n));
   }
   return Done{};
+}
+
+void ChunkWriter::count_written(std::size_t size) {
+  written_ += size;
+  since_writeback_ += size;
+  if (!writeback_ || since_writeback_ < kWritebackStep) return;
+  since_writeback_ = 0;
+  // Offset 0 and length 0: every dirty page of the file; pages already on their way are skipped.
+  if (::sync_file_range(file_.fd(), 0, 0, SYNC_FILE_RANGE_WRITE) != 0) writeback_ = false;
 }
 
 }  // namespace jx

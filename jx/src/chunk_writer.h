@@ -11,6 +11,10 @@ namespace jx {
 
 // Collects output in a buffer it is lent and writes it to a file in large chunks, each chunk
 // completely. What passed through the buffer is wiped when the writer ends.
+//
+// Every few megabytes it asks the system to start writing what the file has accepted to disk,
+// without waiting: the disk then works while the next blocks are made, and the flush before
+// an output takes its name has only the tail left to wait for.
 class ChunkWriter {
  public:
   ChunkWriter(File& file, std::span<std::uint8_t> buffer);
@@ -39,12 +43,16 @@ class ChunkWriter {
   Status write_out(const std::uint8_t* bytes, std::size_t size);
   // The error of a write that accepted nothing; marks the writer stalled.
   IoError stall();
+  // Counts bytes the file accepted, and starts their way to disk every kWritebackStep.
+  void count_written(std::size_t size);
 
   File& file_;
   std::span<std::uint8_t> buffer_;
   std::size_t pending_ = 0;
   std::size_t touched_ = 0;  // how far the buffer has held data
   std::uint64_t written_ = 0;
+  std::uint64_t since_writeback_ = 0;
+  bool writeback_ = true;  // false once the file has refused (a pipe, a terminal)
   bool stalled_ = false;
 };
 

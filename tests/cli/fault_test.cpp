@@ -745,6 +745,37 @@ TEST(FaultTest, DataAreFlushedBeforeTheNameAndTheDirectoryBeforeTheEnd) {
   }
 }
 
+// A large output is sent on its way to disk while it is being written, so that the flush
+// before its name has only the tail left to wait for.
+TEST(FaultTest, LargeOutputsGoToDiskWhileTheyAreWritten) {
+  Scratch dir;
+  dir.write("k.jxk", material().key);
+  dir.write("big", random_bytes(9 << 20, 2));
+  struct Row {
+    const char* program;
+    std::vector<std::string> arguments;
+    const char* output;
+  };
+  const Row rows[] = {
+      {"jxenc", {"--threads", "1", "-k", "k.jxk", "big"}, "big.jxd"},
+      {"jxenc", {"-F", "--threads", "2", "-k", "k.jxk", "big"}, "big.jxd"},
+      {"jxdec", {"-F", "--threads", "1", "-k", "k.jxk", "big.jxd"}, "big"},
+      {"jxdec", {"-F", "--threads", "2", "-k", "k.jxk", "big.jxd"}, "big"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.program + (" --threads " + row.arguments[row.arguments.size() - 4]));
+    Scratch logs;
+    const Outcome outcome =
+        run(dir, row.program, row.arguments, recording_calls(logs.at("calls"), false));
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const std::vector<std::string> calls = lines_of(logs.read("calls"));
+    const std::string inode = inode_of(dir.at(row.output));
+    const auto sent = std::count(calls.begin(), calls.end(), "writeback " + inode);
+    EXPECT_GE(sent, 2);
+    EXPECT_LT(position_of(calls, "writeback " + inode), position_of(calls, "data " + inode));
+  }
+}
+
 // A directory moved while a file is written into it: the output and any temporary name
 // follow the directory, and nothing is left in it when the file fails.
 TEST(FaultTest, OutputsFollowTheirDirectoryWhenItMoves) {

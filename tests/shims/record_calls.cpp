@@ -1,7 +1,8 @@
 // Preloaded into a program, writes the calls that make an output durable to the file named by
 // JX_CALL_LOG, one line each: "data INODE" when a file's data are flushed, "directory INODE"
-// when a directory is, "name INODE NAME" when a file takes a name, and "exit" when the
-// program ends. With JX_NO_TMPFILE set, files without a name cannot be created, as on file
+// when a directory is, "writeback INODE" when a file's data are sent on their way to disk
+// without waiting, "name INODE NAME" when a file takes a name, and "exit" when the program
+// ends. With JX_NO_TMPFILE set, files without a name cannot be created, as on file
 // systems that do not offer them.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -101,6 +102,14 @@ int fsync(int fd) {
 int fdatasync(int fd) {
   const int result = next<int (*)(int)>("fdatasync")(fd);
   if (result == 0) record_flush(fd);
+  return result;
+}
+
+int sync_file_range(int fd, off64_t offset, off64_t size, unsigned int flags) {
+  using Function = int (*)(int, off64_t, off64_t, unsigned int);
+  const int result = next<Function>("sync_file_range")(fd, offset, size, flags);
+  struct stat info;
+  if (result == 0 && fstat(fd, &info) == 0) record("writeback " + std::to_string(info.st_ino));
   return result;
 }
 
