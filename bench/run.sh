@@ -57,8 +57,12 @@ if ! command -v age >/dev/null && [[ $(id -u) == 0 ]]; then
   (apt-get update && apt-get install -y age) >/dev/null 2>&1 || true
 fi
 
+# The threaded rows use as many threads as there are processors (at least 2, at most 8), beside
+# the single-threaded rows; by default the programs use one thread on fewer than 3 processors.
 threads=$(nproc)
-echo "== threads: the programs use $threads here (the processors of their affinity mask, at most 8);"
+((threads < 2)) && threads=2
+((threads > 8)) && threads=8
+echo "== threads: the threaded rows use --threads $threads ($(nproc) processors here);"
 echo "   the rows marked --threads 1 are the single-threaded runs"
 
 # The 256 MiB rows, in the current directory. jxenc and jxdec flush their output to disk
@@ -95,15 +99,15 @@ big_file_rows() {
   local flags label
   for flags in "" "-p" "-i" "-pi"; do
     label=${flags:-(no options)}
-    read -r enc_s enc_kb < <(measure big.jxd "$bin/jxenc" -F $flags -k key.jxk big)
+    read -r enc_s enc_kb < <(measure big.jxd "$bin/jxenc" -F $flags --threads "$threads" -k key.jxk big)
     read -r enc1_s enc1_kb < <(measure big.jxd "$bin/jxenc" -F $flags --threads 1 -k key.jxk big)
     mv big.jxd stream.jxd
-    read -r dec_s dec_kb < <(measure stream "$bin/jxdec" -F -k key.jxk stream.jxd)
+    read -r dec_s dec_kb < <(measure stream "$bin/jxdec" -F --threads "$threads" -k key.jxk stream.jxd)
     read -r dec1_s dec1_kb < <(measure stream "$bin/jxdec" -F --threads 1 -k key.jxk stream.jxd)
     cmp -s big stream || { echo "round trip failed for '$flags'"; exit 1; }
-    both_rows "jxenc $label" $size "$enc_s" "$enc_kb" "$ossl_enc_s" "$ossl_encf_s" enc
+    both_rows "jxenc $label --threads $threads" $size "$enc_s" "$enc_kb" "$ossl_enc_s" "$ossl_encf_s" enc
     both_rows "jxenc $label --threads 1" $size "$enc1_s" "$enc1_kb" "$ossl_enc_s" "$ossl_encf_s" enc
-    both_rows "jxdec $label" $size "$dec_s" "$dec_kb" "$ossl_dec_s" "$ossl_decf_s" dec
+    both_rows "jxdec $label --threads $threads" $size "$dec_s" "$dec_kb" "$ossl_dec_s" "$ossl_decf_s" dec
     both_rows "jxdec $label --threads 1" $size "$dec1_s" "$dec1_kb" "$ossl_dec_s" "$ossl_decf_s" dec
     if [[ -z "$flags" && -n "$age_s" ]]; then
       printf "%-34s x%s of age -r, x%s of age -r flushed (%d threads); x%s, x%s with --threads 1\n" \

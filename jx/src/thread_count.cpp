@@ -10,9 +10,9 @@ std::size_t default_thread_count() {
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
   if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return 1;
-  const int count = CPU_COUNT(&allowed);
-  return std::clamp<std::size_t>(static_cast<std::size_t>(std::max(count, 1)), 1,
-                                 kMostUsefulThreads);
+  const auto count = static_cast<std::size_t>(std::max(CPU_COUNT(&allowed), 1));
+  if (count < kFewestProcessorsForThreads) return 1;
+  return std::min(count, kMostUsefulThreads);
 }
 
 }  // namespace jx

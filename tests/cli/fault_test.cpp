@@ -273,33 +273,37 @@ TEST(FaultTest, SignalsInTheMiddleOfAFileLeaveNoTemporaryFile) {
       {"jxdec, the first real-time signal", "jxdec", SIGRTMIN, "in.jxd", "in", blocks},
       {"jxdec, SIGKILL", "jxdec", SIGKILL, "in.jxd", "in", blocks, false},
   };
+  // On more than one thread, the signal may arrive on any of them.
   for (const Row& row : rows) {
-    for (const bool named : {false, true}) {
-      if (named && !row.named_too) continue;
-      SCOPED_TRACE(std::string(row.name) + (named ? ", temporary name" : ", no name"));
-      Scratch dir;
-      dir.write("k.jxk", m.key);
-      ASSERT_EQ(::mkdir(dir.at("sub").c_str(), 0755), 0);
-      ASSERT_EQ(::mkfifo(dir.at("sub/" + row.fifo).c_str(), 0600), 0);
-      dir.write("sub/" + row.earlier, "earlier output");
-      Launch launch = named ? without_files_unnamed() : Launch{};
-      launch.timeout = seconds(20);
-      Started started(dir.path(), jxtest::program(row.program),
-                      {"-F", "-k", "k.jxk", "sub/" + row.fifo}, launch);
-      const int writer = jxtest::open_fifo_writer(dir.at("sub/" + row.fifo));
-      ASSERT_GE(writer, 0);
-      EXPECT_TRUE(feed(writer, row.bytes));
-      EXPECT_TRUE(wait_for_output(started.pid(), dir.at("sub"), 100000));
-      // Only the temporary file has a name beside its target while it is written.
-      EXPECT_EQ(temporary_file_in(dir, "sub").empty(), !named);
-      started.send_signal(row.signal);
-      const Outcome outcome = started.finish();
-      ::close(writer);
-      EXPECT_EQ(outcome.signal, row.signal);
-      EXPECT_EQ(outcome.out, "");
-      EXPECT_EQ(dir.entries(),
-                sorted({"k.jxk", "sub/", "sub/" + row.fifo, "sub/" + row.earlier}));
-      EXPECT_EQ(dir.read("sub/" + row.earlier), "earlier output");
+    for (const std::string threads : {"1", "3"}) {
+      for (const bool named : {false, true}) {
+        if (named && !row.named_too) continue;
+        SCOPED_TRACE(std::string(row.name) + ", " + threads + " threads" +
+                     (named ? ", temporary name" : ", no name"));
+        Scratch dir;
+        dir.write("k.jxk", m.key);
+        ASSERT_EQ(::mkdir(dir.at("sub").c_str(), 0755), 0);
+        ASSERT_EQ(::mkfifo(dir.at("sub/" + row.fifo).c_str(), 0600), 0);
+        dir.write("sub/" + row.earlier, "earlier output");
+        Launch launch = named ? without_files_unnamed() : Launch{};
+        launch.timeout = seconds(20);
+        Started started(dir.path(), jxtest::program(row.program),
+                        {"-F", "--threads", threads, "-k", "k.jxk", "sub/" + row.fifo}, launch);
+        const int writer = jxtest::open_fifo_writer(dir.at("sub/" + row.fifo));
+        ASSERT_GE(writer, 0);
+        EXPECT_TRUE(feed(writer, row.bytes));
+        EXPECT_TRUE(wait_for_output(started.pid(), dir.at("sub"), 100000));
+        // Only the temporary file has a name beside its target while it is written.
+        EXPECT_EQ(temporary_file_in(dir, "sub").empty(), !named);
+        started.send_signal(row.signal);
+        const Outcome outcome = started.finish();
+        ::close(writer);
+        EXPECT_EQ(outcome.signal, row.signal);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(dir.entries(),
+                  sorted({"k.jxk", "sub/", "sub/" + row.fifo, "sub/" + row.earlier}));
+        EXPECT_EQ(dir.read("sub/" + row.earlier), "earlier output");
+      }
     }
   }
 }

@@ -1,15 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <stddef.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -17,12 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "codec_cases.h"
 #include "jx/context.h"
 #include "reference_encoder.h"
 
 namespace jx {
 namespace {
+
+using jxtest::in_child;
+using jxtest::limit_file_size;
+using jxtest::stall_short_writes;
 
 // Codec runs that fail: outputs in the way, missing or unreadable inputs, writes that fail
 // or stall.
@@ -103,38 +101,6 @@ TEST_F(CodecTest, WritesToAFullDeviceFail) {
   }
 }
 
-// Runs `body` in a child process, so that it may change process-wide limits, and returns the
-// text that it gives back.
-std::string in_child(const std::function<std::string()>& body) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "pipe failed";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    const std::string text = body();
-    [[maybe_unused]] ssize_t n = ::write(fds[1], text.data(), text.size());
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string text;
-  char chunk[512];
-  for (ssize_t n; (n = ::read(fds[0], chunk, sizeof chunk)) > 0;)
-    text.append(chunk, static_cast<std::size_t>(n));
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return text;
-}
-
-// Files of this process may grow to `limit` bytes; a write beyond fails with EFBIG.
-void limit_file_size(rlim_t limit) {
-  std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit bound {};
-  ::getrlimit(RLIMIT_FSIZE, &bound);
-  bound.rlim_cur = limit;
-  ::setrlimit(RLIMIT_FSIZE, &bound);
-}
-
 TEST_F(CodecTest, FailedWritesLeaveNoTemporaryFile) {
   const Bytes input = sample_input(4096);  // a 4141-byte stream
   write("in", input);
@@ -151,24 +117,6 @@ TEST_F(CodecTest, FailedWritesLeaveNoTemporaryFile) {
     EXPECT_EQ(result, R"(Os { code: 27, kind: FileTooLarge, message: "File too large" })");
     EXPECT_EQ(entries(), (std::vector<std::string>{"in", "stream"}));
   }
-}
-
-// Makes every write to `fd` of fewer than `count` bytes accept nothing, as a write that
-// stalls does. False where the system offers no such filter.
-bool stall_short_writes(int fd, std::uint32_t count) {
-  struct sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_write, 0, 5),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(fd), 0, 3),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[2])),
-      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, count, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 TEST_F(CodecTest, StalledWritesAreNamedAfterThePartOfTheStream) {

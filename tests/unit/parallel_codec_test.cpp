@@ -2,16 +2,9 @@
 // size and option, and the same errors.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <stddef.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,38 +16,28 @@
 #include <vector>
 
 #include "../../jx/src/block_plan.h"
+#include "child_process.h"
+#include "codec_cases.h"
 #include "jx/context.h"
 
 namespace jx {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using jxtest::in_child;
+using jxtest::limit_file_size;
+using jxtest::stall_short_writes;
 
 constexpr std::size_t kBatch = 256 * 256;       // input bytes of a full batch with inflate,
                                                 // a quarter of one without
 constexpr std::size_t kParallelFrom = 1 << 20;  // regular files smaller stay on one thread
 const std::size_t kThreadCounts[] = {1, 2, 8};
 
-Key test_key() {
-  Rng rng(Rng::Seed{0x4B, 0x45, 0x59});
-  Bytes seed(Key::kSeedSize);
-  for (auto& byte : seed) byte = static_cast<std::uint8_t>(rng.get());
-  return Key::new_from_seed(seed).value();
-}
-
-const Rng kSeeded(Rng::Seed{0x27, 0x18, 0x28, 0x18, 0x28, 0x45, 0x90, 0x45, 0x23, 0x53, 0x60,
-                            0x28, 0x74, 0x71, 0x35, 0x26, 0x62, 0x49, 0x77, 0x57, 0x24, 0x70,
-                            0x93, 0x69, 0x99, 0x59, 0x57, 0x49, 0x66, 0x96, 0x76, 0x27});
-
-Bytes sample_input(std::size_t size) {
+// Bytes without a pattern, so that no block looks like another.
+Bytes random_input(std::size_t size) {
   std::mt19937_64 random(size);
   Bytes bytes(size);
   for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
   return bytes;
-}
-
-std::string describe(const Status& status) {
-  return status ? std::string("ok") : status.error().detailed_form();
 }
 
 // Where a stream's input comes from: a regular file, or a pipe fed by another thread, which
@@ -215,7 +198,7 @@ constexpr bool kSanitized = false;
 TEST_F(ParallelCodecTest, EveryThreadCountWritesTheSameStream) {
   for (const SizeCase& size_case : kSizes) {
     if (kSanitized && size_case.size > 4 * kBatch + 1) continue;
-    const Bytes input = sample_input(size_case.size);
+    const Bytes input = random_input(size_case.size);
     for (int bits = 0; bits < 4; ++bits) {
       SCOPED_TRACE(testing::Message() << "size " << size_case.size << " options " << bits
                                       << (size_case.source == Source::Pipe ? " pipe" : " file"));
@@ -234,7 +217,7 @@ TEST_F(ParallelCodecTest, EveryThreadCountWritesTheSameStream) {
 // Streams cut short or with a footer that does not fit: refused with the message one thread
 // gives, from pipes (a file's size is checked before any thread starts).
 TEST_F(ParallelCodecTest, MalformedStreamsFailAsOnOneThread) {
-  const Bytes input = sample_input(5 * kBatch + 1000);
+  const Bytes input = random_input(5 * kBatch + 1000);
   for (int bits : {0, 1, 2}) {
     const Bytes good = encode(input, Source::File, 1, options_of(bits));
     auto with_footer = [&](std::uint64_t total) {
@@ -265,56 +248,11 @@ TEST_F(ParallelCodecTest, MalformedStreamsFailAsOnOneThread) {
   }
 }
 
-std::string in_child(const std::function<std::string()>& body) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "pipe failed";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    const std::string text = body();
-    [[maybe_unused]] ssize_t n = ::write(fds[1], text.data(), text.size());
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string text;
-  char chunk[512];
-  for (ssize_t n; (n = ::read(fds[0], chunk, sizeof chunk)) > 0;)
-    text.append(chunk, static_cast<std::size_t>(n));
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return text;
-}
-
-// Makes every plain write to `fd` of fewer than `count` bytes accept nothing, as a write
-// that stalls does; false where the system offers no such filter. Files of the process may
-// grow to `limit` bytes.
-bool stall_short_writes(int fd, std::uint32_t count, rlim_t limit) {
-  std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit bound {};
-  ::getrlimit(RLIMIT_FSIZE, &bound);
-  bound.rlim_cur = limit;
-  ::setrlimit(RLIMIT_FSIZE, &bound);
-  struct sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_write, 0, 5),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(fd), 0, 3),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[2])),
-      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, count, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-}
-
 // Each batch of a 2 MiB input goes out in one write of a full batch, the header gathered
 // with the first; the size limit cuts one short, and the shorter write that continues it
 // stalls, as does the footer's, so that the stream stalls where the limit is.
 TEST_F(ParallelCodecTest, StalledWritesAreNamedAsOnOneThread) {
-  write("in", sample_input(2 * kParallelFrom));
+  write("in", random_input(2 * kParallelFrom));
   const std::string regular =
       R"(Custom { kind: Other, error: "Cannot write a complete (regular) block" })";
   const std::string expanded =
@@ -341,7 +279,8 @@ TEST_F(ParallelCodecTest, StalledWritesAreNamedAsOnOneThread) {
     const std::string result = in_child([&] {
       File input = File::open_read(path("in")).value();
       File output(::open(path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-      if (!stall_short_writes(output.fd(), full_write, row.limit)) return std::string("no filter");
+      limit_file_size(row.limit);
+      if (!stall_short_writes(output.fd(), full_write)) return std::string("no filter");
       Context context(key_, kSeeded, tables_);
       context.options.inflate = row.inflate;
       context.threads = 2;

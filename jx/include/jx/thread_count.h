@@ -5,8 +5,14 @@
 namespace jx {
 
 // The most threads that make a stream faster: the processors the process may run on, as its
-// affinity mask tells, up to kMostUsefulThreads; at least 1.
+// affinity mask tells, up to kMostUsefulThreads; 1 where it may run on fewer than
+// kFewestProcessorsForThreads.
 std::size_t default_thread_count();
+
+// With fewer processors than this, the threads that read, write and (when inflating) run the
+// generator leave too little to the workers: on two processors, the bench measured one
+// thread faster than two for every option.
+constexpr std::size_t kFewestProcessorsForThreads = 3;
 
 // Past this many, threads stop helping: the reading, the generator and the writing, each on
 // one thread, bound a stream's speed.
