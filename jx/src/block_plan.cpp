@@ -285,6 +285,59 @@ JX_VECTOR_TARGET void contract_by_vector(const ByteTable& position, const std::u
   }
 }
 
+// The 64 bytes at `bytes`, last first.
+JX_VECTOR_TARGET __m512i reversed(const std::uint8_t* bytes) {
+  static constexpr std::array<std::uint8_t, 64> kBackwards = [] {
+    std::array<std::uint8_t, 64> backwards{};
+    for (std::size_t i = 0; i < 64; ++i) backwards[i] = static_cast<std::uint8_t>(63 - i);
+    return backwards;
+  }();
+  return _mm512_permutexvar_epi8(load(kBackwards.data()), load(bytes));
+}
+
+// Byte i of the first vector, then byte i of the second, for i from `from` to from + 31.
+JX_VECTOR_TARGET __m512i interleaved(__m512i first, __m512i second, std::uint8_t from) {
+  alignas(64) std::array<std::uint8_t, 64> order;
+  for (std::uint8_t i = 0; i < 32; ++i) {
+    order[2 * i] = static_cast<std::uint8_t>(from + i);
+    order[2 * i + 1] = static_cast<std::uint8_t>(64 + from + i);
+  }
+  return _mm512_permutex2var_epi8(first, load(order.data()), second);
+}
+
+// The codes of 64 byte values for their 64 choices, high byte first, into 128 bytes: the
+// high byte is entry hi(choice) of line hi(value), the low byte entry lo(choice) of line
+// lo(value).
+JX_VECTOR_TARGET void store_codes(const VectorTable& lines, __m512i values, __m512i choices,
+                                  std::uint8_t* codes) {
+  const __m512i high_nibbles = _mm512_set1_epi8(static_cast<char>(0xF0));
+  const __m512i low_nibbles = _mm512_set1_epi8(0x0F);
+  const __m512i high_at = _mm512_or_si512(_mm512_and_si512(values, high_nibbles),
+                                          _mm512_and_si512(_mm512_srli_epi16(choices, 4), low_nibbles));
+  const __m512i low_at = _mm512_or_si512(_mm512_and_si512(_mm512_slli_epi16(values, 4), high_nibbles),
+                                         _mm512_and_si512(choices, low_nibbles));
+  const __m512i high = look_up(lines, high_at);
+  const __m512i low = look_up(lines, low_at);
+  store(codes, interleaved(high, low, 0));
+  store(codes + 64, interleaved(high, low, 32));
+}
+
+// Block byte p takes choice 255 - p, first-pass byte q choice 767 - q: 64 positions from p0
+// take the 64 choices that end at 255 - p0, in reverse.
+JX_VECTOR_TARGET void expand_by_vector(const CodeTables& tables, const std::uint8_t* block,
+                                       const std::uint8_t* choices, std::uint8_t* expanded) {
+  const VectorTable rows = load_table(tables.row_lines().data());
+  const VectorTable columns = load_table(tables.col_lines().data());
+  alignas(64) std::array<std::uint8_t, 512> first_pass;
+  for (std::size_t p = 0; p < 256; p += 64) {
+    store_codes(rows, load(block + p), reversed(choices + 192 - p), &first_pass[2 * p]);
+  }
+  for (std::size_t q = 0; q < 512; q += 64) {
+    store_codes(columns, load(&first_pass[q]), reversed(choices + 704 - q), expanded + 2 * q);
+  }
+  wipe(first_pass.data(), first_pass.size());
+}
+
 bool processor_has_vector_code() {
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
          __builtin_cpu_supports("avx512vbmi");
@@ -298,10 +351,13 @@ bool processor_has_vector_code() {
 
 #endif
 
-// A code stored high byte first, in one store.
-void store_code(std::uint16_t code, std::uint8_t* bytes) {
-  if constexpr (std::endian::native == std::endian::little) code = __builtin_bswap16(code);
-  std::memcpy(bytes, &code, sizeof code);
+// The code of byte `value` for `choice`, high byte first, from the lines of its table.
+void put_code(const CodeTables::Lines& lines, std::uint8_t value, std::uint8_t choice,
+              std::uint8_t* code) {
+  const std::uint8_t high = lines[(value & 0xF0) | choice >> 4];
+  const std::uint8_t low = lines[(value & 0x0F) << 4 | (choice & 0x0F)];
+  code[0] = high;
+  code[1] = low;
 }
 
 bool& vector_code_switch() {
@@ -370,14 +426,17 @@ void contract(const Context& context, const ByteTable& position, const std::uint
 
 void expand(const CodeTables& tables, const std::uint8_t* block, const std::uint8_t* choices,
             std::uint8_t* expanded) {
-  const CodeTables::Codes& row_codes = tables.row_codes();
-  const CodeTables::Codes& col_codes = tables.col_codes();
+#ifdef JX_VECTOR_CODE
+  if (vector_code_enabled()) return expand_by_vector(tables, block, choices, expanded);
+#endif
+  const CodeTables::Lines& rows = tables.row_lines();
+  const CodeTables::Lines& columns = tables.col_lines();
   for (std::size_t p = 256; p > 0; --p, ++choices) {
-    store_code(row_codes[block[p - 1]][*choices], &expanded[2 * (p - 1)]);
+    put_code(rows, block[p - 1], *choices, &expanded[2 * (p - 1)]);
   }
   // Downward, each byte is read before the two positions it expands into are overwritten.
   for (std::size_t q = 512; q > 0; --q, ++choices) {
-    store_code(col_codes[expanded[q - 1]][*choices], &expanded[2 * (q - 1)]);
+    put_code(columns, expanded[q - 1], *choices, &expanded[2 * (q - 1)]);
   }
 }
 

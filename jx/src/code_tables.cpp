@@ -5,7 +5,7 @@ namespace {
 
 using Codes = CodeTables::Codes;
 using Inverse = CodeTables::Inverse;
-using Lines = std::array<std::uint8_t, 256>;
+using Lines = CodeTables::Lines;
 
 // Codes of byte value v, choice 16j + m: the high byte from entry j of line hi(v) of
 // `lines`, the low byte from entry m of line lo(v), a line being 16 consecutive entries.
@@ -23,13 +23,10 @@ void build_codes(const Lines& lines, Codes& codes) {
 }
 
 // A column code reads the matrix k by columns: the same construction on its transpose.
-void build_column_codes(const Lines& k, Codes& codes) {
-  Lines columns;
+void transpose(const Lines& k, Lines& columns) {
   for (std::size_t r = 0; r < 16; ++r) {
     for (std::size_t c = 0; c < 16; ++c) columns[16 * c + r] = k[16 * r + c];
   }
-  build_codes(columns, codes);
-  wipe(columns.data(), columns.size());
 }
 
 // Where codes repeat, the highest byte value that produced a code keeps it.
@@ -77,8 +74,10 @@ std::shared_ptr<const CodeTables> CodeTables::build(const Key& key, Use use) {
   if (encodes || (decodes && !key.is_permutation())) {
     tables->row_codes_ = fresh_table<Codes>();
     tables->col_codes_ = fresh_table<Codes>();
-    build_codes(key.k, *tables->row_codes_);
-    build_column_codes(key.k, *tables->col_codes_);
+    tables->row_lines_ = key.k;
+    transpose(key.k, tables->col_lines_);
+    build_codes(tables->row_lines_, *tables->row_codes_);
+    build_codes(tables->col_lines_, *tables->col_codes_);
   }
   if (decodes) {
     tables->row_inverse_ = fresh_table<Inverse>();
@@ -95,6 +94,8 @@ std::shared_ptr<const CodeTables> CodeTables::build(const Key& key, Use use) {
     wipe_table(tables->col_codes_);
     tables->row_codes_.reset();
     tables->col_codes_.reset();
+    wipe(tables->row_lines_.data(), tables->row_lines_.size());
+    wipe(tables->col_lines_.data(), tables->col_lines_.size());
   }
   return tables;
 }
@@ -104,6 +105,8 @@ CodeTables::~CodeTables() {
   wipe_table(col_codes_);
   wipe_table(row_inverse_);
   wipe_table(col_inverse_);
+  wipe(row_lines_.data(), row_lines_.size());
+  wipe(col_lines_.data(), col_lines_.size());
 }
 
 }  // namespace jx

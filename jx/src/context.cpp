@@ -17,16 +17,6 @@ std::uint8_t Options::bits() const {
                                    (inflate ? format::kInflateBit : 0));
 }
 
-namespace {
-
-// A code stored high byte first, in one store.
-void put_code(std::uint16_t code, std::uint8_t* bytes) {
-  if constexpr (std::endian::native == std::endian::little) code = __builtin_bswap16(code);
-  std::memcpy(bytes, &code, sizeof code);
-}
-
-}  // namespace
-
 Context::Context(const Key& key_to_copy, const Rng& generator)
     : Context(key_to_copy, generator, CodeTables::build(key_to_copy, CodeTables::Use::Both)) {}
 
@@ -60,20 +50,16 @@ Status Context::begin_stream(bool encoding) {
   return Done{};
 }
 
-void Context::inflate_4x(const std::uint8_t* block, std::uint8_t* expanded) {
-  const CodeTables::Codes& row_codes = tables->row_codes();
-  const CodeTables::Codes& col_codes = tables->col_codes();
-  std::size_t p = 256;
-  for_each_step(rng, 256, [&](std::uint64_t out) {
-    --p;
-    put_code(row_codes[block[p]][static_cast<std::uint8_t>(out)], &expanded[2 * p]);
+// The choices are drawn first, then used: the same steps, in the same order, as drawing each
+// as its code is made. Flattened, so that the steps keep their target in registers.
+[[gnu::flatten]] void Context::inflate_4x(const std::uint8_t* block, std::uint8_t* expanded) {
+  std::array<std::uint8_t, 768> choices;
+  std::uint8_t* to = choices.data();
+  for_each_step(rng, choices.size(), [&to](std::uint64_t out) {
+    *to++ = static_cast<std::uint8_t>(out);
   });
-  // Downward, each byte is read before the two positions it expands into are overwritten.
-  std::size_t q = 512;
-  for_each_step(rng, 512, [&](std::uint64_t out) {
-    --q;
-    put_code(col_codes[expanded[q]][static_cast<std::uint8_t>(out)], &expanded[2 * q]);
-  });
+  expand(*tables, block, choices.data(), expanded);
+  wipe(choices.data(), choices.size());
 }
 
 }  // namespace jx

@@ -124,6 +124,57 @@ TEST(BlockCodeTest, ContractReadsCodesAsTheInverseTablesDo) {
   });
 }
 
+// What inflating a block writes, straight from the code tables: the row code of each block
+// byte under choice 255 - p, then the column code of each of those bytes under 767 - q.
+Bytes expand_by_tables(const CodeTables& tables, const Bytes& block, const Bytes& choices) {
+  Bytes first_pass(512);
+  Bytes expanded(1024);
+  const auto put = [](std::uint16_t code, std::uint8_t* at) {
+    at[0] = static_cast<std::uint8_t>(code >> 8);
+    at[1] = static_cast<std::uint8_t>(code);
+  };
+  for (std::size_t p = 0; p < 256; ++p) {
+    put(tables.row_codes()[block[p]][choices[255 - p]], &first_pass[2 * p]);
+  }
+  for (std::size_t q = 0; q < 512; ++q) {
+    put(tables.col_codes()[first_pass[q]][choices[767 - q]], &expanded[2 * q]);
+  }
+  return expanded;
+}
+
+TEST(BlockCodeTest, ExpandWritesTheCodesOfTheDrawnChoices) {
+  std::mt19937_64 random(4);
+  on_each_code_path([&] {
+    for (int round = 0; round < 60; ++round) {
+      Key key = random_key(random);
+      const char* table = "a permutation";
+      if (round % 3 == 1) {
+        key.k.fill(0x5A);
+        table = "one value";
+      } else if (round % 3 == 2) {
+        key.k[random() % 256] = key.k[random() % 256];
+        table = "a repeated value";
+      }
+      SCOPED_TRACE(testing::Message() << "round " << round << " with " << table);
+      const auto tables = CodeTables::build(key, CodeTables::Use::Encoding);
+      const Bytes block = random_bytes(random, 256);
+      const Bytes choices = random_bytes(random, 768);
+      Bytes expanded(1024);
+      expand(*tables, block.data(), choices.data(), expanded.data());
+      ASSERT_EQ(expanded, expand_by_tables(*tables, block, choices));
+
+      // A stream's context draws the 768 choices from its generator, and no more.
+      auto context = std::make_unique<Context>(key, kSeeded, tables);
+      Rng drawing = context->rng;
+      Bytes drawn(768);
+      for (auto& choice : drawn) choice = static_cast<std::uint8_t>(drawing.get());
+      context->inflate_4x(block.data(), expanded.data());
+      ASSERT_EQ(expanded, expand_by_tables(*tables, block, drawn));
+      EXPECT_EQ(context->rng.get(), drawing.get());
+    }
+  });
+}
+
 TEST(BlockCodeTest, StepsInRunsFollowTheGenerator) {
   // Counters just short of multiples of 64 and 1024, and of the wrap to 0.
   const std::uint64_t counters[] = {

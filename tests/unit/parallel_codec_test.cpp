@@ -136,23 +136,6 @@ TEST(ParallelBlockCodeTest, BlockLengthsAreThoseOfThePlans) {
   }
 }
 
-TEST(ParallelBlockCodeTest, ExpandWritesWhatInflateWritesFromTheSameDraws) {
-  const Key key = test_key();
-  Context context(key, kSeeded);
-  std::mt19937_64 random(11);
-  for (int round = 0; round < 20; ++round) {
-    std::array<std::uint8_t, 256> block;
-    for (auto& byte : block) byte = static_cast<std::uint8_t>(random());
-    Rng drawing = context.rng;
-    std::array<std::uint8_t, 768> choices;
-    for (auto& choice : choices) choice = static_cast<std::uint8_t>(drawing.get());
-    std::array<std::uint8_t, 1024> inflated, expanded;
-    context.inflate_4x(block.data(), inflated.data());
-    expand(*context.tables, block.data(), choices.data(), expanded.data());
-    ASSERT_EQ(expanded, inflated) << round;
-  }
-}
-
 // Sizes at the edges of blocks and of batches, from pipes (any size goes to the threads) and
 // from files large enough to.
 struct SizeCase {
