@@ -295,14 +295,20 @@ JX_VECTOR_TARGET __m512i reversed(const std::uint8_t* bytes) {
   return _mm512_permutexvar_epi8(load(kBackwards.data()), load(bytes));
 }
 
-// Byte i of the first vector, then byte i of the second, for i from `from` to from + 31.
-JX_VECTOR_TARGET __m512i interleaved(__m512i first, __m512i second, std::uint8_t from) {
-  alignas(64) std::array<std::uint8_t, 64> order;
-  for (std::uint8_t i = 0; i < 32; ++i) {
-    order[2 * i] = static_cast<std::uint8_t>(from + i);
-    order[2 * i + 1] = static_cast<std::uint8_t>(64 + from + i);
-  }
-  return _mm512_permutex2var_epi8(first, load(order.data()), second);
+// Byte i of the first vector, then byte i of the second: for i from 0 to 31 in half 0, from
+// 32 to 63 in half 1.
+JX_VECTOR_TARGET __m512i interleaved(__m512i first, __m512i second, std::size_t half) {
+  static constexpr std::array<std::array<std::uint8_t, 64>, 2> kOrder = [] {
+    std::array<std::array<std::uint8_t, 64>, 2> order{};
+    for (std::size_t h = 0; h < 2; ++h) {
+      for (std::size_t i = 0; i < 32; ++i) {
+        order[h][2 * i] = static_cast<std::uint8_t>(32 * h + i);
+        order[h][2 * i + 1] = static_cast<std::uint8_t>(64 + 32 * h + i);
+      }
+    }
+    return order;
+  }();
+  return _mm512_permutex2var_epi8(first, load(kOrder[half].data()), second);
 }
 
 // The codes of 64 byte values for their 64 choices, high byte first, into 128 bytes: the
@@ -312,14 +318,16 @@ JX_VECTOR_TARGET void store_codes(const VectorTable& lines, __m512i values, __m5
                                   std::uint8_t* codes) {
   const __m512i high_nibbles = _mm512_set1_epi8(static_cast<char>(0xF0));
   const __m512i low_nibbles = _mm512_set1_epi8(0x0F);
-  const __m512i high_at = _mm512_or_si512(_mm512_and_si512(values, high_nibbles),
-                                          _mm512_and_si512(_mm512_srli_epi16(choices, 4), low_nibbles));
-  const __m512i low_at = _mm512_or_si512(_mm512_and_si512(_mm512_slli_epi16(values, 4), high_nibbles),
-                                         _mm512_and_si512(choices, low_nibbles));
+  const __m512i high_at =
+      _mm512_or_si512(_mm512_and_si512(values, high_nibbles),
+                      _mm512_and_si512(_mm512_srli_epi16(choices, 4), low_nibbles));
+  const __m512i low_at =
+      _mm512_or_si512(_mm512_and_si512(_mm512_slli_epi16(values, 4), high_nibbles),
+                      _mm512_and_si512(choices, low_nibbles));
   const __m512i high = look_up(lines, high_at);
   const __m512i low = look_up(lines, low_at);
   store(codes, interleaved(high, low, 0));
-  store(codes + 64, interleaved(high, low, 32));
+  store(codes + 64, interleaved(high, low, 1));
 }
 
 // Block byte p takes choice 255 - p, first-pass byte q choice 767 - q: 64 positions from p0

@@ -1,7 +1,6 @@
 #include "jx/context.h"
 
-#include <bit>
-#include <cstring>
+#include <array>
 
 #include "block_plan.h"
 
@@ -55,9 +54,8 @@ Status Context::begin_stream(bool encoding) {
 [[gnu::flatten]] void Context::inflate_4x(const std::uint8_t* block, std::uint8_t* expanded) {
   std::array<std::uint8_t, 768> choices;
   std::uint8_t* to = choices.data();
-  for_each_step(rng, choices.size(), [&to](std::uint64_t out) {
-    *to++ = static_cast<std::uint8_t>(out);
-  });
+  for_each_step(rng, choices.size(),
+                [&to](std::uint64_t out) { *to++ = static_cast<std::uint8_t>(out); });
   expand(*tables, block, choices.data(), expanded);
   wipe(choices.data(), choices.size());
 }
