@@ -362,8 +362,10 @@ bool processor_has_vector_code() {
 // The code of byte `value` for `choice`, high byte first, from the lines of its table.
 void put_code(const CodeTables::Lines& lines, std::uint8_t value, std::uint8_t choice,
               std::uint8_t* code) {
-  const std::uint8_t high = lines[(value & 0xF0) | choice >> 4];
-  const std::uint8_t low = lines[(value & 0x0F) << 4 | (choice & 0x0F)];
+  const std::size_t high_at = (std::size_t{value} & 0xF0) | std::size_t{choice} >> 4;
+  const std::size_t low_at = (std::size_t{value} & 0x0F) << 4 | (std::size_t{choice} & 0x0F);
+  const std::uint8_t high = lines[high_at];
+  const std::uint8_t low = lines[low_at];
   code[0] = high;
   code[1] = low;
 }
