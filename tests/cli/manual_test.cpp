@@ -64,11 +64,11 @@ struct Page {
 const Page kPages[] = {
     {"jxkey", {"--random", "--file", "--inline", "-r", "-f", "-i"}, {"   Key file layout"}},
     {"jxenc",
-     {"--key", "--force", "--verbose", "--partial", "--inflate", "--stdout", "-k", "-F", "-V", "-p",
-      "-i"},
+     {"--key", "--force", "--verbose", "--partial", "--inflate", "--stdout", "--threads", "-k", "-F",
+      "-V", "-p", "-i"},
      {"   Stream file layout"}},
     {"jxview", {}, {"REPORT FORMATS", "   Stream report", "   Key report", "FILE FORMATS"}},
-    {"jxdec", {"--key", "--force", "--verbose", "--stdout", "-k", "-F", "-V"},
+    {"jxdec", {"--key", "--force", "--verbose", "--stdout", "--threads", "-k", "-F", "-V"},
      {"   Stream file layout"}},
 };
 
@@ -143,10 +143,11 @@ TEST_P(ManualPageTest, RefersToTheOtherPrograms) {
   }
 }
 
-TEST_P(ManualPageTest, MentionsEveryOption) {
+// The words of a text, split at white space and punctuation, without trailing full stops.
+std::set<std::string> words_of(const std::string& text) {
   std::set<std::string> words;
   std::string word;
-  for (char c : rendered() + " ") {
+  for (char c : text + " ") {
     if (std::isspace(static_cast<unsigned char>(c)) ||
         std::string("[]|(),;:").find(c) != std::string::npos) {
       while (!word.empty() && word.back() == '.') word.pop_back();
@@ -156,8 +157,38 @@ TEST_P(ManualPageTest, MentionsEveryOption) {
       word += c;
     }
   }
+  return words;
+}
+
+TEST_P(ManualPageTest, MentionsEveryOption) {
+  const std::set<std::string> words = words_of(rendered());
   for (const std::string& option : GetParam().options) {
     EXPECT_TRUE(words.count(option)) << option;
+  }
+}
+
+// Each option heads an entry of its own in OPTIONS, at the section's left margin, rather than
+// being run into the text of the entry before it.
+TEST_P(ManualPageTest, EveryOptionHeadsAnEntry) {
+  const std::vector<std::string> lines = lines_of(rendered());
+  const auto section = std::find(lines.begin(), lines.end(), "OPTIONS");
+  ASSERT_NE(section, lines.end());
+  const auto end = std::find_if(section + 1, lines.end(), [](const std::string& line) {
+    return !line.empty() && !std::isspace(static_cast<unsigned char>(line[0]));
+  });
+  std::size_t margin = std::string::npos;
+  for (auto line = section + 1; line != end; ++line) {
+    margin = std::min(margin, line->find_first_not_of(' '));
+  }
+  std::string headings;
+  for (auto line = section + 1; line != end; ++line) {
+    if (line->size() > margin && line->find_first_not_of(' ') == margin && (*line)[margin] == '-') {
+      headings += *line + "\n";
+    }
+  }
+  const std::set<std::string> headed = words_of(headings);
+  for (const std::string& option : GetParam().options) {
+    EXPECT_TRUE(headed.count(option)) << option << " heads no entry in:\n" << headings;
   }
 }
 
