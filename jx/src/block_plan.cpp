@@ -359,15 +359,10 @@ bool processor_has_vector_code() {
 
 #endif
 
-// The code of byte `value` for `choice`, high byte first, from the lines of its table.
-void put_code(const CodeTables::Lines& lines, std::uint8_t value, std::uint8_t choice,
-              std::uint8_t* code) {
-  const std::size_t high_at = (std::size_t{value} & 0xF0) | std::size_t{choice} >> 4;
-  const std::size_t low_at = (std::size_t{value} & 0x0F) << 4 | (std::size_t{choice} & 0x0F);
-  const std::uint8_t high = lines[high_at];
-  const std::uint8_t low = lines[low_at];
-  code[0] = high;
-  code[1] = low;
+// A code stored high byte first, in one store.
+void store_code(std::uint16_t code, std::uint8_t* bytes) {
+  if constexpr (std::endian::native == std::endian::little) code = __builtin_bswap16(code);
+  std::memcpy(bytes, &code, sizeof code);
 }
 
 bool& vector_code_switch() {
@@ -439,14 +434,14 @@ void expand(const CodeTables& tables, const std::uint8_t* block, const std::uint
 #ifdef JX_VECTOR_CODE
   if (vector_code_enabled()) return expand_by_vector(tables, block, choices, expanded);
 #endif
-  const CodeTables::Lines& rows = tables.row_lines();
-  const CodeTables::Lines& columns = tables.col_lines();
+  const CodeTables::Codes& row_codes = tables.row_codes();
+  const CodeTables::Codes& col_codes = tables.col_codes();
   for (std::size_t p = 256; p > 0; --p, ++choices) {
-    put_code(rows, block[p - 1], *choices, &expanded[2 * (p - 1)]);
+    store_code(row_codes[block[p - 1]][*choices], &expanded[2 * (p - 1)]);
   }
   // Downward, each byte is read before the two positions it expands into are overwritten.
   for (std::size_t q = 512; q > 0; --q, ++choices) {
-    put_code(columns, expanded[q - 1], *choices, &expanded[2 * (q - 1)]);
+    store_code(col_codes[expanded[q - 1]][*choices], &expanded[2 * (q - 1)]);
   }
 }
 
