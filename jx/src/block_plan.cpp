@@ -404,6 +404,12 @@ std::size_t block_length(const Key& key, bool partial, std::uint64_t block) {
   return static_cast<std::size_t>(byte | 0x80) + 1;
 }
 
+// Flattened, so that the steps keep their target in registers: a byte stored through memory
+// that may alias it would otherwise make every step reload it.
+[[gnu::flatten]] void draw_bytes(Rng& rng, std::uint8_t* to, std::size_t count) {
+  for_each_step(rng, count, [&to](std::uint64_t out) { *to++ = static_cast<std::uint8_t>(out); });
+}
+
 void scramble(const BlockPlan& plan, const ByteTable& k, const std::uint8_t* in,
               std::uint8_t* out) {
 #ifdef JX_VECTOR_CODE

@@ -60,6 +60,9 @@ void for_each_step(Rng& rng, std::size_t count, Use&& use) {
   rng.z = z;
 }
 
+// Takes `count` steps of the generator, writing the low byte of each to `to` in turn.
+void draw_bytes(Rng& rng, std::uint8_t* to, std::size_t count);
+
 // out[p] = in[order[p]] ^ pad[p] for the 256 bytes of a block, where order is `k` after
 // position p has traded places with position pad[p] for p = 0 to 255 in turn. Here and below,
 // `in` and `out` do not overlap.

@@ -50,12 +50,10 @@ Status Context::begin_stream(bool encoding) {
 }
 
 // The choices are drawn first, then used: the same steps, in the same order, as drawing each
-// as its code is made. Flattened, so that the steps keep their target in registers.
-[[gnu::flatten]] void Context::inflate_4x(const std::uint8_t* block, std::uint8_t* expanded) {
+// as its code is made.
+void Context::inflate_4x(const std::uint8_t* block, std::uint8_t* expanded) {
   std::array<std::uint8_t, 768> choices;
-  std::uint8_t* to = choices.data();
-  for_each_step(rng, choices.size(),
-                [&to](std::uint64_t out) { *to++ = static_cast<std::uint8_t>(out); });
+  draw_bytes(rng, choices.data(), choices.size());
   expand(*tables, block, choices.data(), expanded);
   wipe(choices.data(), choices.size());
 }

@@ -47,13 +47,8 @@ std::optional<Status> ParallelEncoder::run() {
   return pipeline.run(*this);
 }
 
-// Flattened, so that the steps keep their target in registers: a byte stored through memory
-// that may alias it would otherwise make every step reload it.
-[[gnu::flatten]] void ParallelEncoder::draw(Batch& batch, std::size_t& drawn, std::size_t count) {
-  std::uint8_t* to = batch.drawn.data() + drawn;
-  std::size_t i = 0;
-  for_each_step(context_.rng, count,
-                [to, &i](std::uint64_t out) { to[i++] = static_cast<std::uint8_t>(out); });
+void ParallelEncoder::draw(Batch& batch, std::size_t& drawn, std::size_t count) {
+  draw_bytes(context_.rng, batch.drawn.data() + drawn, count);
   drawn += count;
 }
 
